@@ -1,0 +1,26 @@
+// The two ways the program reports an error: one line on standard error,
+// prefixed with the program's name, then the end of the process.
+#pragma once
+
+#include <cstdint>
+
+#if defined(__GNUC__) || defined(__clang__)
+#define TESSALY_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#else
+#define TESSALY_PRINTF_FORMAT(f, a)
+#endif
+
+namespace tessaly {
+
+inline constexpr char program_name[] = "base64";
+
+// "base64: " and the formatted message.
+[[noreturn]] void fatal(std::int32_t status, const char* format, ...)
+    TESSALY_PRINTF_FORMAT(2, 3);
+
+// "base64: ", the formatted message, ": " and the system's text for the
+// errno in force when it was called.
+[[noreturn]] void fatal_errno(std::int32_t status, const char* format, ...)
+    TESSALY_PRINTF_FORMAT(2, 3);
+
+}  // namespace tessaly

@@ -1,0 +1,136 @@
+#include "cli/driver.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/diagnostics.h"
+#include "cli/options.h"
+#include "cli/platform.h"
+#include "cli/texts.h"
+#include "codec/base64.h"
+
+namespace tessaly {
+namespace {
+
+struct settings {
+  bool decode_mode = false;
+  bool ignore_garbage = false;
+  std::int32_t wrap_width = 76;
+  const char* input_string = nullptr;
+};
+
+// Output that cannot be written is a failure, never a silent success.
+void finish_output() {
+  if (std::fflush(stdout) == EOF || std::ferror(stdout))
+    fatal_errno(1, "%s", write_error);
+}
+
+void put_text(const char* text) {
+  if (std::fputs(text, stdout) == EOF) fatal_errno(1, "%s", write_error);
+}
+
+[[noreturn]] void print_help() {
+  if (std::printf(usage_format, program_name) < 0)
+    fatal_errno(1, "%s", write_error);
+  put_text(description);
+  put_text("\n\n");
+  put_text(help_text);
+  finish_output();
+  std::exit(0);
+}
+
+[[noreturn]] void print_version() {
+  if (std::printf("%s %s\n", display_name, version_text) < 0)
+    fatal_errno(1, "%s", write_error);
+  put_text(version_notice);
+  finish_output();
+  std::exit(0);
+}
+
+// A column count: digits after optional white space and sign, nothing
+// after them; beyond 32 bits it saturates, so a huge count means no wrap
+// in practice and a huge negative one is still rejected.
+std::int32_t parse_wrap_width(const char* text) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (value < 0 || *end != '\0') fatal(1, wrap_error_format, text);
+  return value > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(value);
+}
+
+settings scan_options(int argc, char** argv) {
+  settings s;
+  for (;;) {
+    const std::int32_t option = next_option(argc, argv);
+    switch (option) {
+      case -1:
+        return s;
+      case 'd':
+        s.decode_mode = true;
+        break;
+      case 'i':
+        s.ignore_garbage = true;
+        break;
+      case 's':
+        s.input_string = opt_arg;
+        break;
+      case 'w':
+        s.wrap_width = parse_wrap_width(opt_arg);
+        break;
+      case 'h':
+        print_help();
+      case 'v':
+        print_version();
+      default:
+        std::fprintf(stderr, help_hint_format, program_name);
+        std::exit(1);
+    }
+  }
+}
+
+std::FILE* open_input(const settings& s, const char* name) {
+  if (s.input_string != nullptr) {
+    errno = 0;
+    std::FILE* stream = open_text_stream(s.input_string);
+    if (stream == nullptr) fatal_errno(1, "%s", temporary_file_error);
+    return stream;
+  }
+  if (std::strcmp(name, "-") == 0) {
+    set_binary_mode(stdin);
+    return stdin;
+  }
+  std::FILE* stream = std::fopen(name, "rb");
+  if (stream == nullptr) fatal_errno(1, "%s", name);
+  return stream;
+}
+
+}  // namespace
+
+int run_program(int argc, char** argv) {
+  guard_standard_streams();
+  const settings s = scan_options(argc, argv);
+  const char* name = opt_index < argc ? argv[opt_index] : "-";
+  std::FILE* input = open_input(s, name);
+
+  const stream_status status =
+      s.decode_mode ? decode_stream(input, stdout, s.ignore_garbage)
+                    : encode_stream(input, stdout, s.wrap_width);
+  switch (status) {
+    case stream_status::ok:
+      break;
+    case stream_status::read_error:
+      fatal_errno(1, "%s", name);
+    case stream_status::write_error:
+      fatal_errno(1, "%s", write_error);
+    case stream_status::invalid_input:
+      fatal(1, "%s", invalid_input_error);
+  }
+  finish_output();
+  if (input != stdin && std::fclose(input) == EOF) fatal_errno(1, "%s", name);
+  return 0;
+}
+
+}  // namespace tessaly

@@ -1,0 +1,144 @@
+#include <array>
+#include <cstring>
+
+#include "codec/alphabet.h"
+#include "codec/base64.h"
+#include "codec/block_decoder.h"
+
+namespace tessaly {
+namespace {
+
+// Input is read in large pieces, but checked and decoded in blocks of
+// decode_block_size bytes (less the characters carried into them), so
+// that where an error falls never depends on how the input arrives.
+constexpr std::size_t read_size = 16 * decode_block_size;
+constexpr std::size_t output_size = 16 * decoded_block_capacity;
+
+alignas(64) char raw[read_size];
+alignas(64) char text[decode_block_size + 1];
+alignas(64) std::uint8_t decoded[output_size];
+
+enum byte_class : std::uint8_t { kept = 1, white = 2, garbage = 4, pad = 8 };
+
+constexpr std::array<std::uint8_t, 256> make_class_table() {
+  std::array<std::uint8_t, 256> table{};
+  for (int c = 0; c < 256; ++c)
+    table[c] = c == '='                                           ? kept | pad
+               : decode_table[c] >= 0                             ? kept
+               : is_white_space(static_cast<unsigned char>(c)) ? white
+                                                                : garbage;
+  return table;
+}
+
+constexpr auto classes = make_class_table();
+
+struct block_scan {
+  std::size_t kept;  // characters in text, carry included
+  std::size_t first_pad;  // index in text of the first "=", or kept
+  bool garbage;
+};
+
+// Appends the block's kept characters to text[from...], in one pass.
+block_scan compact(const char* block, std::size_t len, std::size_t from) {
+  std::size_t k = from;
+  std::uint8_t seen = 0;
+  for (std::size_t i = 0; i < from; ++i)  // the carried characters
+    seen |= classes[static_cast<unsigned char>(text[i])];
+  for (std::size_t i = 0; i < len; ++i) {
+    const char c = block[i];
+    const std::uint8_t cls = classes[static_cast<unsigned char>(c)];
+    seen |= cls;
+    text[k] = c;
+    k += cls & kept;
+  }
+  // "=" is rare: look for it only in the blocks that hold one.
+  const void* first = (seen & pad) ? std::memchr(text, '=', k) : nullptr;
+  return {k,
+          first ? static_cast<std::size_t>(static_cast<const char*>(first) - text) : k,
+          (seen & garbage) != 0};
+}
+
+struct reader {
+  std::FILE* input;
+  std::size_t pos = 0;
+  std::size_t end = 0;
+  bool at_end = false;
+
+  // Makes at least want bytes available unless the input ends first.
+  bool fill(std::size_t want) {
+    if (end - pos >= want || at_end) return true;
+    std::memmove(raw, raw + pos, end - pos);
+    end -= pos;
+    pos = 0;
+    const std::size_t asked = read_size - end;
+    const std::size_t got = std::fread(raw + end, 1, asked, input);
+    end += got;
+    if (got < asked) {
+      if (std::ferror(input)) return false;
+      at_end = true;
+    }
+    return true;
+  }
+};
+
+struct writer {
+  std::FILE* output;
+  std::size_t len = 0;
+
+  bool flush() {
+    const bool ok = len == 0 || std::fwrite(decoded, 1, len, output) == len;
+    len = 0;
+    return ok;
+  }
+  // Room for one more block's bytes.
+  bool make_room() {
+    return output_size - len >= decoded_block_capacity || flush();
+  }
+};
+
+}  // namespace
+
+stream_status decode_stream(std::FILE* input, std::FILE* output,
+                            bool ignore_garbage) {
+  reader in{input};
+  writer out{output};
+  char carry[3];
+  std::size_t carry_len = 0;
+  // The first "=" ends the data; later blocks are only checked.
+  bool finished = false;
+
+  for (;;) {
+    const std::size_t want = decode_block_size - carry_len;
+    if (!in.fill(want)) {
+      out.flush();
+      return stream_status::read_error;
+    }
+    const std::size_t avail = in.end - in.pos;
+    const std::size_t n = avail < want ? avail : want;
+    if (n == 0) break;
+
+    std::memcpy(text, carry, carry_len);
+    const block_scan scan = compact(raw + in.pos, n, carry_len);
+    in.pos += n;
+    if (scan.garbage && !ignore_garbage) {
+      return out.flush() ? stream_status::invalid_input
+                         : stream_status::write_error;
+    }
+    carry_len = scan.kept % 4;
+    const std::size_t text_len = scan.kept - carry_len;
+    std::memcpy(carry, text + text_len, carry_len);
+    if (finished) continue;
+
+    if (!out.make_room()) return stream_status::write_error;
+    out.len += static_cast<std::size_t>(
+        decode_text(decoded + out.len, text, text_len));
+    finished = scan.first_pad < text_len;
+  }
+  if (!finished && carry_len != 0) {
+    if (!out.make_room()) return stream_status::write_error;
+    out.len += static_cast<std::size_t>(decode_text(decoded + out.len, carry, carry_len));
+  }
+  return out.flush() ? stream_status::ok : stream_status::write_error;
+}
+
+}  // namespace tessaly

@@ -1,0 +1,69 @@
+// The portable kernel: table lookups that handle 12 bits per step when
+// encoding and a whole group per step when decoding.
+#include <array>
+#include <cstring>
+
+#include "codec/alphabet.h"
+#include "codec/kernels.h"
+
+namespace tessaly {
+namespace {
+
+// Both characters for each 12-bit value, in output order.
+constexpr std::array<std::array<char, 2>, 4096> make_pair_table() {
+  std::array<std::array<char, 2>, 4096> table{};
+  for (int v = 0; v < 4096; ++v)
+    table[v] = {encode_alphabet[v >> 6], encode_alphabet[v & 63]};
+  return table;
+}
+
+constexpr auto pairs = make_pair_table();
+
+// Any byte outside the alphabet sets a bit above the 24 data bits, so one
+// test of the combined group catches it.
+constexpr std::uint32_t invalid_mark = 0x01000000;
+
+constexpr std::array<std::uint32_t, 256> make_group_table(int shift) {
+  std::array<std::uint32_t, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    const std::int16_t v = decode_table[c];
+    table[c] = (v >= 0 && v < 64) ? static_cast<std::uint32_t>(v) << shift
+                                  : invalid_mark;
+  }
+  return table;
+}
+
+constexpr auto sextet0 = make_group_table(18);
+constexpr auto sextet1 = make_group_table(12);
+constexpr auto sextet2 = make_group_table(6);
+constexpr auto sextet3 = make_group_table(0);
+
+void encode_scalar(const std::uint8_t* in, std::size_t len, char* out) {
+  for (std::size_t i = 0; i + 3 <= len; i += 3, out += 4) {
+    const std::uint32_t bits = static_cast<std::uint32_t>(in[i]) << 16 |
+                               static_cast<std::uint32_t>(in[i + 1]) << 8 |
+                               in[i + 2];
+    std::memcpy(out, pairs[bits >> 12].data(), 2);
+    std::memcpy(out + 2, pairs[bits & 4095].data(), 2);
+  }
+}
+
+std::size_t decode_scalar(const char* in, std::size_t len, std::uint8_t* out) {
+  const auto* text = reinterpret_cast<const unsigned char*>(in);
+  std::size_t i = 0;
+  for (; i + 4 <= len; i += 4, out += 3) {
+    const std::uint32_t bits = sextet0[text[i]] | sextet1[text[i + 1]] |
+                               sextet2[text[i + 2]] | sextet3[text[i + 3]];
+    if (bits & invalid_mark) break;
+    out[0] = static_cast<std::uint8_t>(bits >> 16);
+    out[1] = static_cast<std::uint8_t>(bits >> 8);
+    out[2] = static_cast<std::uint8_t>(bits);
+  }
+  return i;
+}
+
+}  // namespace
+
+const codec_kernel scalar_kernel = {"scalar", encode_scalar, decode_scalar};
+
+}  // namespace tessaly

@@ -1,0 +1,25 @@
+// Runs the codec streams over in-memory text, for the unit tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+#include "codec/base64.h"
+
+struct stream_result {
+  tessaly::stream_status status;
+  std::string out;
+};
+
+stream_result run_encode(std::string_view input, std::int32_t width);
+stream_result run_decode(std::string_view input, bool ignore_garbage);
+
+// Python-free reference for plain encoding: RFC 4648 text, unwrapped.
+std::string reference_encode(std::string_view input);
+
+// Equality of long byte strings, reported by the first difference rather
+// than by printing both.
+testing::AssertionResult same_bytes(std::string_view got, std::string_view want);
