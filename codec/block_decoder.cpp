@@ -12,9 +12,10 @@ std::int32_t decode_text(std::uint8_t* out, const char* text, std::size_t len) {
   const std::size_t max_chars = decoded_block_capacity / 3 * 4;
 
   // Clean groups go through the kernel; it stops at the first group that
-  // holds anything else, and the exact loop below takes over from there.
-  std::size_t i = active_kernel().decode(text, (len < max_chars ? len : max_chars) & ~std::size_t{3}, out);
-  std::size_t written = i / 4 * 3;
+  // holds anything but alphabet characters and line breaks, and the exact loop below takes over from there.
+  const decoded_run run = active_kernel().decode(text, len < max_chars ? len : max_chars, out);
+  std::size_t i = run.consumed;
+  std::size_t written = run.written;
   capacity -= written;
 
   std::uint8_t s[4];

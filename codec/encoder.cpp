@@ -66,7 +66,7 @@ stream_status encode_stream(std::FILE* input, std::FILE* output,
     if (n == 0) break;
 
     const std::size_t whole = n / 3 * 3;
-    kernel.encode(chunk, whole, text);
+    kernel.encode(chunk, whole, text, 0);
     const std::size_t text_len =
         whole / 3 * 4 + encode_tail(chunk + whole, n - whole, text + whole / 3 * 4);
 

@@ -38,7 +38,7 @@ constexpr auto sextet1 = make_group_table(12);
 constexpr auto sextet2 = make_group_table(6);
 constexpr auto sextet3 = make_group_table(0);
 
-void encode_scalar(const std::uint8_t* in, std::size_t len, char* out) {
+void encode_groups(const std::uint8_t* in, std::size_t len, char* out) {
   for (std::size_t i = 0; i + 3 <= len; i += 3, out += 4) {
     const std::uint32_t bits = static_cast<std::uint32_t>(in[i]) << 16 |
                                static_cast<std::uint32_t>(in[i + 1]) << 8 |
@@ -48,22 +48,66 @@ void encode_scalar(const std::uint8_t* in, std::size_t len, char* out) {
   }
 }
 
-std::size_t decode_scalar(const char* in, std::size_t len, std::uint8_t* out) {
+std::size_t encode_scalar(const std::uint8_t* in, std::size_t len, char* out,
+                          std::size_t line_chars) {
+  char* const start = out;
+  if (line_chars != 0) {
+    const std::size_t line_bytes = line_chars / 4 * 3;
+    for (; len >= line_bytes; len -= line_bytes, in += line_bytes) {
+      encode_groups(in, line_bytes, out);
+      out += line_chars;
+      *out++ = '\n';
+    }
+  }
+  encode_groups(in, len, out);
+  return static_cast<std::size_t>(out - start) + len / 3 * 4;
+}
+
+void put_group(std::uint32_t bits, std::uint8_t* out) {
+  out[0] = static_cast<std::uint8_t>(bits >> 16);
+  out[1] = static_cast<std::uint8_t>(bits >> 8);
+  out[2] = static_cast<std::uint8_t>(bits);
+}
+
+decoded_run decode_scalar(const char* in, std::size_t len, std::uint8_t* out) {
   const auto* text = reinterpret_cast<const unsigned char*>(in);
   std::size_t i = 0;
-  for (; i + 4 <= len; i += 4, out += 3) {
-    const std::uint32_t bits = sextet0[text[i]] | sextet1[text[i + 1]] |
-                               sextet2[text[i + 2]] | sextet3[text[i + 3]];
-    if (bits & invalid_mark) break;
-    out[0] = static_cast<std::uint8_t>(bits >> 16);
-    out[1] = static_cast<std::uint8_t>(bits >> 8);
-    out[2] = static_cast<std::uint8_t>(bits);
+  std::size_t written = 0;
+  for (;;) {
+    if (len - i >= 4) {
+      const std::uint32_t bits = sextet0[text[i]] | sextet1[text[i + 1]] |
+                                 sextet2[text[i + 2]] | sextet3[text[i + 3]];
+      if (!(bits & invalid_mark)) {
+        put_group(bits, out + written);
+        i += 4;
+        written += 3;
+        continue;
+      }
+    }
+    // A group with line breaks before or inside it, or the end.
+    std::uint32_t bits = 0;
+    int count = 0;
+    std::size_t j = i;
+    for (; j < len && count < 4; ++j) {
+      const std::uint32_t v = sextet3[text[j]];
+      if (v != invalid_mark) {
+        bits = bits << 6 | v;
+        ++count;
+      } else if (text[j] != '\n' && text[j] != '\r') {
+        break;
+      }
+    }
+    if (count < 4) return {i, written};
+    put_group(bits, out + written);
+    i = j;
+    written += 3;
   }
-  return i;
 }
+
+bool always() { return true; }
 
 }  // namespace
 
-const codec_kernel scalar_kernel = {"scalar", encode_scalar, decode_scalar};
+const codec_kernel scalar_kernel = {"scalar", always, encode_scalar, decode_scalar};
 
 }  // namespace tessaly

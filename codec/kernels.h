@@ -1,25 +1,50 @@
 // One interface over the instruction-set kernels that do the codec's bulk
 // work. Each kernel handles whole groups only; the streams around them
-// handle padding, line layout, white space and errors.
+// handle padding, partial lines, other white space and errors. Adding a
+// kernel means one file and one line in kernels.cpp.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
+// The x86 kernels need the compiler's per-function target attribute.
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define TESSALY_X86_KERNELS 1
+#else
+#define TESSALY_X86_KERNELS 0
+#endif
+
 namespace tessaly {
+
+struct decoded_run {
+  std::size_t consumed;  // input bytes used, up to the last whole group
+  std::size_t written;   // output bytes, three per group
+};
 
 struct codec_kernel {
   const char* name;
-  // Encodes len bytes, a multiple of 3, into len / 3 * 4 characters.
-  void (*encode)(const std::uint8_t* in, std::size_t len, char* out);
-  // Decodes groups of four alphabet characters from in (len a multiple of
-  // 4) into three bytes each, and stops before the first group holding any
-  // other byte. Returns the number of characters decoded.
-  std::size_t (*decode)(const char* in, std::size_t len, std::uint8_t* out);
+  // Whether this CPU can run the kernel.
+  bool (*supported)();
+  // Encodes len bytes, a multiple of 3, into len / 3 * 4 characters, with
+  // a newline after every line_chars of them; line_chars is a multiple of
+  // 4, or 0 for one unbroken run. A last line shorter than line_chars gets
+  // no newline. Returns the number of characters written, newlines
+  // included.
+  std::size_t (*encode)(const std::uint8_t* in, std::size_t len, char* out,
+                        std::size_t line_chars);
+  // Decodes groups of four alphabet characters into three bytes each,
+  // passing over any line feeds and carriage returns before and inside a
+  // group. Stops before the first group that meets any other byte or the
+  // end of the input; consumed ends just after the last whole group's
+  // fourth character. out has room for len / 4 * 3 bytes.
+  decoded_run (*decode)(const char* in, std::size_t len, std::uint8_t* out);
 };
 
 extern const codec_kernel scalar_kernel;
+#if TESSALY_X86_KERNELS
+extern const codec_kernel avx2_kernel;
+#endif
 
 // The kernels this build holds that this CPU can run, best last.
 std::span<const codec_kernel* const> available_kernels();

@@ -1,0 +1,197 @@
+// The AVX2 kernel, after Muła and Lemire: shuffles and multiplies spread
+// the 6-bit fields, range lookups turn them into characters; decoding
+// checks and translates characters with nibble lookups and packs the
+// fields with multiply-adds. Only the functions marked for AVX2 use it, so
+// nothing here runs on a CPU without it until the CPU check chose it.
+#include "codec/kernels.h"
+
+#if TESSALY_X86_KERNELS
+
+#include <immintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "codec/alphabet.h"
+
+#define TESSALY_AVX2 __attribute__((target("avx2")))
+
+namespace tessaly {
+namespace {
+
+// The 24 bytes at in (28 readable) as 32 characters.
+TESSALY_AVX2 inline __m256i encode_24(const std::uint8_t* in) {
+  const __m256i bytes = _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 12)), 1);
+  // Each group of three bytes b0 b1 b2 into one 32-bit lane as b1 b0 b2 b1,
+  // so that each field sits within one 16-bit half.
+  const __m256i spread = _mm256_shuffle_epi8(
+      bytes, _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10,  //
+                              1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10));
+  // Fields one and three move down by a high multiply, two and four up by
+  // a low one, each into its own byte.
+  const __m256i ac = _mm256_mulhi_epu16(_mm256_and_si256(spread, _mm256_set1_epi32(0x0FC0FC00)),
+                                        _mm256_set1_epi32(0x04000040));
+  const __m256i bd = _mm256_mullo_epi16(_mm256_and_si256(spread, _mm256_set1_epi32(0x003F03F0)),
+                                        _mm256_set1_epi32(0x01000010));
+  const __m256i values = _mm256_or_si256(ac, bd);
+
+  // The offset to each value's character, by range: 0-25 "A"-"Z", 26-51
+  // "a"-"z", 52-61 digits, 62 "+", 63 "/".
+  const __m256i offsets = _mm256_setr_epi8(
+      65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0,  //
+      65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0);
+  __m256i range = _mm256_subs_epu8(values, _mm256_set1_epi8(51));
+  range = _mm256_sub_epi8(range, _mm256_cmpgt_epi8(values, _mm256_set1_epi8(25)));
+  return _mm256_add_epi8(values, _mm256_shuffle_epi8(offsets, range));
+}
+
+TESSALY_AVX2 std::size_t encode_avx2(const std::uint8_t* in, std::size_t len, char* out,
+                                     std::size_t line_chars) {
+  char* const start = out;
+  std::size_t left = line_chars != 0 ? line_chars : SIZE_MAX;  // room on this line
+  std::size_t p = 0;
+  // A step may write past the end of the line: the next one overwrites it.
+  while (len - p >= 28) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), encode_24(in + p));
+    if (left > 32) {
+      p += 24;
+      out += 32;
+      left -= 32;
+    } else {
+      p += left / 4 * 3;
+      out += left;
+      *out++ = '\n';
+      left = line_chars;
+    }
+  }
+  const std::size_t rest = len - p;
+  const std::size_t first = rest < left / 4 * 3 ? rest : left / 4 * 3;
+  out += scalar_kernel.encode(in + p, first, out, 0);
+  if (line_chars != 0 && first / 3 * 4 == left) {
+    *out++ = '\n';
+    out += scalar_kernel.encode(in + p + first, rest - first, out, line_chars);
+  }
+  return static_cast<std::size_t>(out - start);
+}
+
+// A mask of the bytes of chars that are not alphabet characters.
+TESSALY_AVX2 inline std::uint32_t outside_alphabet(__m256i chars) {
+  // Each byte's high nibble selects the low nibbles that are valid with it;
+  // a common bit marks the byte invalid.
+  const __m256i by_low = _mm256_setr_epi8(
+      0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A,
+      0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
+  const __m256i by_high = _mm256_setr_epi8(
+      0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10,
+      0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  const __m256i high = _mm256_and_si256(_mm256_srli_epi32(chars, 4), nibble);
+  const __m256i low = _mm256_and_si256(chars, nibble);
+  const __m256i clash = _mm256_and_si256(_mm256_shuffle_epi8(by_low, low),
+                                         _mm256_shuffle_epi8(by_high, high));
+  return ~static_cast<std::uint32_t>(
+      _mm256_movemask_epi8(_mm256_cmpeq_epi8(clash, _mm256_setzero_si256())));
+}
+
+// The 24 bytes of 32 alphabet characters, stored as 32 bytes.
+TESSALY_AVX2 inline void decode_32(__m256i chars, std::uint8_t* out) {
+  // The offset from each character to its value, by high nibble; "/"
+  // shares its nibble with "+" and takes the slot below.
+  const __m256i offsets = _mm256_setr_epi8(
+      0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0,  //
+      0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m256i high = _mm256_and_si256(_mm256_srli_epi32(chars, 4), _mm256_set1_epi8(0x0F));
+  const __m256i slash = _mm256_cmpeq_epi8(chars, _mm256_set1_epi8('/'));
+  const __m256i values = _mm256_add_epi8(
+      chars, _mm256_shuffle_epi8(offsets, _mm256_add_epi8(high, slash)));
+  // Fields pairwise into 12 bits, then into the 24 bits of each group.
+  const __m256i pairs = _mm256_maddubs_epi16(values, _mm256_set1_epi32(0x01400140));
+  const __m256i groups = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00011000));
+  const __m256i packed = _mm256_shuffle_epi8(
+      groups, _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1,  //
+                               2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                      _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7)));
+}
+
+// One group whose characters are broken by line breaks: the input bytes
+// it takes, or 0 when another byte or the end comes first.
+std::size_t decode_broken_group(const char* in, std::size_t len, std::uint8_t* out) {
+  std::uint32_t bits = 0;
+  int count = 0;
+  std::size_t i = 0;
+  for (; i < len && count < 4; ++i) {
+    const std::int16_t v = decode_table[static_cast<unsigned char>(in[i])];
+    if (v >= 0 && v < 64) {
+      bits = bits << 6 | static_cast<std::uint32_t>(v);
+      ++count;
+    } else if (in[i] != '\n' && in[i] != '\r') {
+      return 0;
+    }
+  }
+  if (count < 4) return 0;
+  out[0] = static_cast<std::uint8_t>(bits >> 16);
+  out[1] = static_cast<std::uint8_t>(bits >> 8);
+  out[2] = static_cast<std::uint8_t>(bits);
+  return i;
+}
+
+TESSALY_AVX2 decoded_run decode_avx2(const char* in, std::size_t len, std::uint8_t* out) {
+  const __m256i index = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,
+                                         16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28,
+                                         29, 30, 31);
+  std::size_t p = 0;
+  std::size_t w = 0;
+  // With 44 bytes left, out has room for a whole 32-byte store.
+  while (len - p >= 44) {
+    const __m256i chars = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + p));
+    const std::uint32_t bad = outside_alphabet(chars);
+    if (bad == 0) {
+      decode_32(chars, out + w);
+      p += 32;
+      w += 24;
+      continue;
+    }
+    // One line break, LF or CRLF, is cut out by shifting the bytes after
+    // it down; that is the common case of wrapped text.
+    const auto at = static_cast<std::size_t>(__builtin_ctz(bad));
+    const char c = in[p + at];
+    const std::size_t cut = c == '\r' && in[p + at + 1] == '\n' ? 2 : c == '\n' || c == '\r';
+    if (cut != 0) {
+      const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + p + cut));
+      const __m256i joined = _mm256_blendv_epi8(
+          after, chars, _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(at)), index));
+      if (outside_alphabet(joined) == 0) {
+        decode_32(joined, out + w);
+        p += 32 + cut;
+        w += 24;
+        continue;
+      }
+    }
+    // Otherwise the whole groups before the byte, then one group across it.
+    decode_32(chars, out + w);
+    p += at / 4 * 4;
+    w += at / 4 * 3;
+    const std::size_t taken = decode_broken_group(in + p, len - p, out + w);
+    if (taken == 0) return {p, w};
+    p += taken;
+    w += 3;
+  }
+  const decoded_run rest = scalar_kernel.decode(in + p, len - p, out + w);
+  return {p + rest.consumed, w + rest.written};
+}
+
+bool has_avx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+
+}  // namespace
+
+const codec_kernel avx2_kernel = {"avx2", has_avx2, encode_avx2, decode_avx2};
+
+}  // namespace tessaly
+
+#endif
