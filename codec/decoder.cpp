@@ -4,6 +4,7 @@
 #include "codec/alphabet.h"
 #include "codec/base64.h"
 #include "codec/block_decoder.h"
+#include "codec/kernels.h"
 
 namespace tessaly {
 namespace {
@@ -11,10 +12,14 @@ namespace {
 // Input is read in large pieces, but checked and decoded in blocks of
 // decode_block_size bytes (less the characters carried into them), so
 // that where an error falls never depends on how the input arrives.
-constexpr std::size_t read_size = 16 * decode_block_size;
-constexpr std::size_t output_size = 16 * decoded_block_capacity;
+constexpr std::size_t read_size = 64 * decode_block_size;
+constexpr std::size_t output_size = 64 * decoded_block_capacity;
 
-alignas(64) char raw[read_size];
+// Room in front of the input for the characters carried into a block, so
+// that a clean block decodes in place.
+constexpr std::size_t carry_room = 64;
+alignas(64) char raw_area[carry_room + read_size];
+char* const raw = raw_area + carry_room;
 alignas(64) char text[decode_block_size + 1];
 alignas(64) std::uint8_t decoded[output_size];
 
@@ -70,7 +75,8 @@ struct reader {
     std::memmove(raw, raw + pos, end - pos);
     end -= pos;
     pos = 0;
-    const std::size_t asked = read_size - end;
+    // Whole pages, so that the C library reads straight into raw.
+    const std::size_t asked = (read_size - end) / 4096 * 4096;
     const std::size_t got = std::fread(raw + end, 1, asked, input);
     end += got;
     if (got < asked) {
@@ -80,6 +86,30 @@ struct reader {
     return true;
   }
 };
+
+// Decodes a block that holds only alphabet characters and line breaks
+// straight from the input, its carried characters put in front of it.
+// Any other block is left to the exact path: false, nothing committed.
+bool decode_clean_block(char* block, std::size_t len, char* carry,
+                        std::size_t& carry_len, std::uint8_t* out,
+                        std::size_t& written) {
+  char* const start = block - carry_len;
+  std::memcpy(start, carry, carry_len);
+  const decoded_run run = active_kernel().decode(start, len + carry_len, out);
+  // What the kernel left must be line breaks and the next carry.
+  char next[3];
+  std::size_t next_len = 0;
+  for (std::size_t i = run.consumed; i < len + carry_len; ++i) {
+    const auto c = static_cast<unsigned char>(start[i]);
+    if (c == '\n' || c == '\r') continue;
+    if (classes[c] != kept || next_len == 3) return false;
+    next[next_len++] = static_cast<char>(c);
+  }
+  std::memcpy(carry, next, next_len);
+  carry_len = next_len;
+  written = run.written;
+  return true;
+}
 
 struct writer {
   std::FILE* output;
@@ -116,6 +146,16 @@ stream_status decode_stream(std::FILE* input, std::FILE* output,
     const std::size_t avail = in.end - in.pos;
     const std::size_t n = avail < want ? avail : want;
     if (n == 0) break;
+
+    if (!finished) {
+      if (!out.make_room()) return stream_status::write_error;
+      std::size_t written = 0;
+      if (decode_clean_block(raw + in.pos, n, carry, carry_len, decoded + out.len, written)) {
+        in.pos += n;
+        out.len += written;
+        continue;
+      }
+    }
 
     std::memcpy(text, carry, carry_len);
     const block_scan scan = compact(raw + in.pos, n, carry_len);

@@ -7,13 +7,15 @@
 namespace tessaly {
 namespace {
 
-// A multiple of 3, so that padding can only occur at the end of the input.
-constexpr std::size_t chunk_bytes = 3072 * 16;
+// A multiple of 3, so that padding can only occur at the end of the input,
+// and of the page size, so that the C library reads straight into it.
+constexpr std::size_t chunk_bytes = 3 * 64 * 1024;
 constexpr std::size_t chunk_chars = chunk_bytes / 3 * 4;
 
 // Static rather than on the stack: the home platform's main thread has a
 // small stack. The program is single-threaded.
 alignas(64) std::uint8_t chunk[chunk_bytes];
+// The unbroken text, for widths that split groups between lines.
 alignas(64) char text[chunk_chars];
 // Width 1 doubles the text: every character gets its own newline.
 alignas(64) char lines[chunk_chars * 2];
@@ -31,23 +33,58 @@ std::size_t encode_tail(const std::uint8_t* in, std::size_t len, char* out) {
 
 // Lays text out in lines of width characters; line_left carries the room
 // left on the current line from one chunk to the next.
-std::size_t lay_out(const char* in, std::size_t len, std::int32_t width,
-                    std::int32_t& line_left, char* out) {
+std::size_t lay_out(const char* in, std::size_t len, std::size_t width,
+                    std::size_t& line_left, char* out) {
   char* start = out;
   while (len != 0) {
-    const std::size_t take =
-        len < static_cast<std::size_t>(line_left) ? len : line_left;
+    const std::size_t take = len < line_left ? len : line_left;
     std::memcpy(out, in, take);
     out += take;
     in += take;
     len -= take;
-    line_left -= static_cast<std::int32_t>(take);
+    line_left -= take;
     if (line_left == 0) {
       *out++ = '\n';
       line_left = width;
     }
   }
   return static_cast<std::size_t>(out - start);
+}
+
+// Encodes len bytes, a multiple of 3, straight into lines of width
+// characters, a multiple of 4, so that every line holds whole groups.
+std::size_t encode_lines(const codec_kernel& kernel, const std::uint8_t* in,
+                         std::size_t len, std::size_t width,
+                         std::size_t& line_left, char* out) {
+  const std::size_t first = len < line_left / 4 * 3 ? len : line_left / 4 * 3;
+  std::size_t written = kernel.encode(in, first, out, 0);
+  line_left -= first / 3 * 4;
+  if (line_left == 0) {
+    out[written++] = '\n';
+    written += kernel.encode(in + first, len - first, out + written, width);
+    line_left = width - (len - first) / 3 * 4 % width;
+  }
+  return written;
+}
+
+// The text of n bytes of chunk, laid out in lines.
+std::size_t encode_chunk(const codec_kernel& kernel, std::size_t n, std::size_t width,
+                         std::size_t& line_left) {
+  const std::size_t whole = n / 3 * 3;
+  char tail[4];
+  const std::size_t tail_len = encode_tail(chunk + whole, n - whole, tail);
+  if (width == 0) {
+    const std::size_t len = kernel.encode(chunk, whole, lines, 0);
+    std::memcpy(lines + len, tail, tail_len);
+    return len + tail_len;
+  }
+  if (width % 4 == 0) {
+    const std::size_t len = encode_lines(kernel, chunk, whole, width, line_left, lines);
+    return len + lay_out(tail, tail_len, width, line_left, lines + len);
+  }
+  const std::size_t len = kernel.encode(chunk, whole, text, 0);
+  std::memcpy(text + len, tail, tail_len);
+  return lay_out(text, len + tail_len, width, line_left, lines);
 }
 
 bool write_all(const char* data, std::size_t len, std::FILE* output) {
@@ -59,26 +96,17 @@ bool write_all(const char* data, std::size_t len, std::FILE* output) {
 stream_status encode_stream(std::FILE* input, std::FILE* output,
                             std::int32_t wrap_width) {
   const codec_kernel& kernel = active_kernel();
-  std::int32_t line_left = wrap_width;
+  const auto width = static_cast<std::size_t>(wrap_width);
+  std::size_t line_left = width;
   for (;;) {
     const std::size_t n = std::fread(chunk, 1, chunk_bytes, input);
     if (n < chunk_bytes && std::ferror(input)) return stream_status::read_error;
     if (n == 0) break;
-
-    const std::size_t whole = n / 3 * 3;
-    kernel.encode(chunk, whole, text, 0);
-    const std::size_t text_len =
-        whole / 3 * 4 + encode_tail(chunk + whole, n - whole, text + whole / 3 * 4);
-
-    const bool written =
-        wrap_width == 0
-            ? write_all(text, text_len, output)
-            : write_all(lines, lay_out(text, text_len, wrap_width, line_left, lines),
-                        output);
-    if (!written) return stream_status::write_error;
+    if (!write_all(lines, encode_chunk(kernel, n, width, line_left), output))
+      return stream_status::write_error;
     if (n < chunk_bytes) break;
   }
-  if (line_left != wrap_width && !write_all("\n", 1, output))
+  if (line_left != width && !write_all("\n", 1, output))
     return stream_status::write_error;
   return stream_status::ok;
 }
