@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Times the whole program against cat, openssl base64 and python3 -m base64
+# on the same files, output to /dev/null, and checks the throughput, memory
+# and start-up targets. Every round runs each command once, in turn, so that
+# a noisy machine slows all of them alike; the table shows medians.
+#
+#   bench/compare.sh [BINARY]      (default: build/base64)
+#   RUNS=5 STARTUP_RUNS=500 PYTHON=1 KEEP=0 bench/compare.sh
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+binary=$(realpath "${1:-$here/../build/base64}")
+runs=${RUNS:-5}
+startup_runs=${STARTUP_RUNS:-500}
+with_python=${PYTHON:-1}
+
+for tool in openssl python3 /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "compare.sh: $tool is needed" >&2; exit 1; }
+done
+[[ -x $binary ]] || { echo "compare.sh: no program at $binary" >&2; exit 1; }
+
+dir=$(mktemp -d "${TMPDIR:-/tmp}/tessaly-bench.XXXXXX")
+[[ ${KEEP:-0} == 1 ]] || trap 'rm -rf "$dir"' EXIT
+
+echo "Making the input files in $dir ..." >&2
+head -c $((256 << 20)) /dev/urandom >"$dir/random.bin"
+"$binary" "$dir/random.bin" >"$dir/random.b64"
+head -c $((64 << 20)) "$dir/random.bin" >"$dir/m64.bin"
+for _ in 1 2 3 4; do cat "$dir/random.bin"; done >"$dir/g1.bin"
+"$binary" "$dir/m64.bin" >"$dir/m64.b64"
+"$binary" "$dir/g1.bin" >"$dir/g1.b64"
+: >"$dir/empty"
+head -c 100 "$dir/random.bin" >"$dir/small.bin"
+# Warm the page cache, and check the round trip before timing anything.
+"$binary" -d "$dir/random.b64" | cmp -s - "$dir/random.bin" ||
+  { echo "compare.sh: the round trip differs" >&2; exit 1; }
+
+names=(cat_bin tessaly_enc openssl_enc cat_b64 tessaly_dec openssl_dec)
+declare -A cmd=(
+  [cat_bin]="cat $dir/random.bin"
+  [tessaly_enc]="$binary $dir/random.bin"
+  [openssl_enc]="openssl base64 -in $dir/random.bin"
+  [cat_b64]="cat $dir/random.b64"
+  [tessaly_dec]="$binary -d $dir/random.b64"
+  [openssl_dec]="openssl base64 -d -in $dir/random.b64"
+  [python_enc]="python3 -m base64 -e $dir/random.bin"
+  [python_dec]="python3 -m base64 -d $dir/random.b64"
+)
+[[ $with_python == 1 ]] && names+=(python_enc python_dec)
+
+now() { echo "${EPOCHREALTIME/[.,]/}"; }  # microseconds
+declare -A samples
+time_once() {  # name: appends one wall time in seconds
+  local t0 t1
+  t0=$(now)
+  ${cmd[$1]} >/dev/null
+  t1=$(now)
+  samples[$1]+="$(( t1 - t0 )) "
+}
+startup_once() {  # name program: startup_runs runs on the 100-byte input
+  local t0 t1 i
+  t0=$(now)
+  for ((i = 0; i < startup_runs; ++i)); do $2 "$dir/small.bin" >/dev/null; done
+  t1=$(now)
+  samples[$1]+="$(( t1 - t0 )) "
+}
+median() {  # microsecond samples -> seconds
+  tr ' ' '\n' <<<"$1" | grep . | sort -n |
+    awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.4f", m / 1e6 }'
+}
+
+for ((round = 1; round <= runs; ++round)); do
+  echo "Round $round of $runs ..." >&2
+  for name in "${names[@]}"; do time_once "$name"; done
+  startup_once startup_cat cat
+  startup_once startup_tessaly "$binary"
+done
+
+peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }  # KiB
+rss_enc_empty=$(peak "$binary" "$dir/empty")
+rss_enc_64m=$(peak "$binary" "$dir/m64.bin")
+rss_enc_1g=$(peak "$binary" "$dir/g1.bin")
+rss_dec_empty=$(peak "$binary" -d "$dir/empty")
+rss_dec_64m=$(peak "$binary" -d "$dir/m64.b64")
+rss_dec_1g=$(peak "$binary" -d "$dir/g1.b64")
+
+declare -A m
+for name in "${names[@]}" startup_cat startup_tessaly; do m[$name]=$(median "${samples[$name]}"); done
+
+printf '\nMedians of %d runs, 256 MiB of random bytes, output to /dev/null\n\n' "$runs"
+printf '| %-44s | %9s |\n' "Command" "Seconds" "$(printf '%.0s-' {1..44})" "---------"
+row() { printf '| %-44s | %9s |\n' "$1" "$2"; }
+row "cat (256 MiB)" "${m[cat_bin]}"
+row "base64 (encode)" "${m[tessaly_enc]}"
+row "openssl base64" "${m[openssl_enc]}"
+[[ $with_python == 1 ]] && row "python3 -m base64 -e" "${m[python_enc]}"
+row "cat (its 76-column encoding)" "${m[cat_b64]}"
+row "base64 -d" "${m[tessaly_dec]}"
+row "openssl base64 -d" "${m[openssl_dec]}"
+[[ $with_python == 1 ]] && row "python3 -m base64 -d" "${m[python_dec]}"
+row "cat, $startup_runs runs on 100 bytes" "${m[startup_cat]}"
+row "base64, $startup_runs runs on 100 bytes" "${m[startup_tessaly]}"
+
+check() {  # label value comparison target
+  local verdict
+  verdict=$(awk -v v="$2" -v t="$4" -v op="$3" \
+    'BEGIN { ok = op == "<=" ? v <= t : v >= t; print ok ? "met" : "MISSED" }')
+  printf '| %-44s | %9s | %-9s | %-6s |\n' "$1" "$2" "$3 $4" "$verdict"
+  [[ $verdict == met ]] || missed=1
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+missed=0
+printf '\n| %-44s | %9s | %-9s | %-6s |\n' "Target" "Measured" "Wanted" "Result"
+printf '|%s|%s|%s|%s|\n' "$(printf '%.0s-' {1..46})" "-----------" "-----------" "--------"
+check "encode time / cat time" "$(ratio "${m[tessaly_enc]}" "${m[cat_bin]}")" "<=" 3
+check "openssl encode time / encode time" "$(ratio "${m[openssl_enc]}" "${m[tessaly_enc]}")" ">=" 4
+check "decode time / cat time of the encoding" "$(ratio "${m[tessaly_dec]}" "${m[cat_b64]}")" "<=" 3
+check "openssl decode time / decode time" "$(ratio "${m[openssl_dec]}" "${m[tessaly_dec]}")" ">=" 10
+check "start-up: base64 time / cat time" "$(ratio "${m[startup_tessaly]}" "${m[startup_cat]}")" "<=" 1
+check "encode peak RSS, 1 GiB - 64 MiB (KiB)" "$((rss_enc_1g - rss_enc_64m))" "<=" 64
+check "encode peak RSS, 64 MiB - empty (KiB)" "$((rss_enc_64m - rss_enc_empty))" "<=" 4096
+check "decode peak RSS, 1 GiB - 64 MiB (KiB)" "$((rss_dec_1g - rss_dec_64m))" "<=" 64
+check "decode peak RSS, 64 MiB - empty (KiB)" "$((rss_dec_64m - rss_dec_empty))" "<=" 4096
+printf '\nPeak RSS in KiB (empty / 64 MiB / 1 GiB): encode %s / %s / %s, decode %s / %s / %s\n' \
+  "$rss_enc_empty" "$rss_enc_64m" "$rss_enc_1g" "$rss_dec_empty" "$rss_dec_64m" "$rss_dec_1g"
+exit "$missed"
