@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "codec/alphabet.h"
+#include "codec/kernel_steps.h"
 
 #define TESSALY_AVX2 __attribute__((target("avx2")))
 
@@ -114,28 +114,6 @@ TESSALY_AVX2 inline void decode_32(__m256i chars, std::uint8_t* out) {
                                2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
                       _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7)));
-}
-
-// One group whose characters are broken by line breaks: the input bytes
-// it takes, or 0 when another byte or the end comes first.
-std::size_t decode_broken_group(const char* in, std::size_t len, std::uint8_t* out) {
-  std::uint32_t bits = 0;
-  int count = 0;
-  std::size_t i = 0;
-  for (; i < len && count < 4; ++i) {
-    const std::int16_t v = decode_table[static_cast<unsigned char>(in[i])];
-    if (v >= 0 && v < 64) {
-      bits = bits << 6 | static_cast<std::uint32_t>(v);
-      ++count;
-    } else if (in[i] != '\n' && in[i] != '\r') {
-      return 0;
-    }
-  }
-  if (count < 4) return 0;
-  out[0] = static_cast<std::uint8_t>(bits >> 16);
-  out[1] = static_cast<std::uint8_t>(bits >> 8);
-  out[2] = static_cast<std::uint8_t>(bits);
-  return i;
 }
 
 // Decodes the 32 characters at in + p with the line break of cut bytes at

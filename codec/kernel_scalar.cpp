@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "codec/alphabet.h"
+#include "codec/kernel_steps.h"
 #include "codec/kernels.h"
 
 namespace tessaly {
@@ -85,21 +86,9 @@ decoded_run decode_scalar(const char* in, std::size_t len, std::uint8_t* out) {
       }
     }
     // A group with line breaks before or inside it, or the end.
-    std::uint32_t bits = 0;
-    int count = 0;
-    std::size_t j = i;
-    for (; j < len && count < 4; ++j) {
-      const std::uint32_t v = sextet3[text[j]];
-      if (v != invalid_mark) {
-        bits = bits << 6 | v;
-        ++count;
-      } else if (text[j] != '\n' && text[j] != '\r') {
-        break;
-      }
-    }
-    if (count < 4) return {i, written};
-    put_group(bits, out + written);
-    i = j;
+    const std::size_t taken = decode_broken_group(in + i, len - i, out + written);
+    if (taken == 0) return {i, written};
+    i += taken;
     written += 3;
   }
 }
@@ -107,6 +96,25 @@ decoded_run decode_scalar(const char* in, std::size_t len, std::uint8_t* out) {
 bool always() { return true; }
 
 }  // namespace
+
+std::size_t decode_broken_group(const char* in, std::size_t len, std::uint8_t* out) {
+  const auto* text = reinterpret_cast<const unsigned char*>(in);
+  std::uint32_t bits = 0;
+  int count = 0;
+  std::size_t i = 0;
+  for (; i < len && count < 4; ++i) {
+    const std::uint32_t v = sextet3[text[i]];
+    if (v != invalid_mark) {
+      bits = bits << 6 | v;
+      ++count;
+    } else if (text[i] != '\n' && text[i] != '\r') {
+      return 0;
+    }
+  }
+  if (count < 4) return 0;
+  put_group(bits, out);
+  return i;
+}
 
 const codec_kernel scalar_kernel = {"scalar", always, encode_scalar, decode_scalar};
 
