@@ -11,6 +11,9 @@ const codec_kernel* const all_kernels[] = {
 #if TESSALY_X86_KERNELS
     &avx2_kernel,
 #endif
+#if TESSALY_X86_64_KERNELS
+    &vbmi_kernel,
+#endif
 };
 
 const codec_kernel* usable[std::size(all_kernels)];

@@ -14,6 +14,12 @@
 #else
 #define TESSALY_X86_KERNELS 0
 #endif
+// AVX-512 uses 64-bit masks: 64-bit code only.
+#if TESSALY_X86_KERNELS && defined(__x86_64__)
+#define TESSALY_X86_64_KERNELS 1
+#else
+#define TESSALY_X86_64_KERNELS 0
+#endif
 
 namespace tessaly {
 
@@ -44,6 +50,9 @@ struct codec_kernel {
 extern const codec_kernel scalar_kernel;
 #if TESSALY_X86_KERNELS
 extern const codec_kernel avx2_kernel;
+#endif
+#if TESSALY_X86_64_KERNELS
+extern const codec_kernel vbmi_kernel;
 #endif
 
 // The kernels this build holds that this CPU can run, best last.

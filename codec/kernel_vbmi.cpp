@@ -1,0 +1,265 @@
+// The AVX-512 VBMI kernel, after Muła and Lemire: one byte permutation
+// spreads 48 bytes over 64 lanes, a multishift cuts out the fields and a
+// second permutation looks up their characters; decoding looks up all 128
+// ASCII values at once and packs the fields with multiply-adds. As with
+// AVX2, only the functions marked for the instruction set use it.
+#include "codec/kernels.h"
+
+#if TESSALY_X86_64_KERNELS
+
+#include <immintrin.h>
+
+#include <array>
+#include <cstdint>
+
+#include "codec/alphabet.h"
+#include "codec/kernel_steps.h"
+
+#define TESSALY_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+
+namespace tessaly {
+namespace {
+
+
+// Each group of three bytes b0 b1 b2 into one 32-bit lane as b1 b0 b2 b1.
+constexpr std::array<std::uint8_t, 64> make_spread() {
+  std::array<std::uint8_t, 64> index{};
+  for (int g = 0; g < 16; ++g) {
+    index[4 * g] = static_cast<std::uint8_t>(3 * g + 1);
+    index[4 * g + 1] = static_cast<std::uint8_t>(3 * g);
+    index[4 * g + 2] = static_cast<std::uint8_t>(3 * g + 2);
+    index[4 * g + 3] = static_cast<std::uint8_t>(3 * g + 1);
+  }
+  return index;
+}
+
+// The three bytes of each 32-bit lane's 24 bits, first byte highest.
+constexpr std::array<std::uint8_t, 64> make_pack() {
+  std::array<std::uint8_t, 64> index{};
+  for (int i = 0; i < 48; ++i) index[i] = static_cast<std::uint8_t>(i / 3 * 4 + 2 - i % 3);
+  return index;
+}
+
+// The value of each ASCII character, with the high bit set for those
+// outside the alphabet.
+constexpr std::array<std::uint8_t, 128> make_values() {
+  std::array<std::uint8_t, 128> table{};
+  for (int c = 0; c < 128; ++c) {
+    const std::int16_t v = decode_table[c];
+    table[c] = v >= 0 && v < 64 ? static_cast<std::uint8_t>(v) : 0x80;
+  }
+  return table;
+}
+
+constexpr std::array<std::uint8_t, 64> make_byte_index() {
+  std::array<std::uint8_t, 64> index{};
+  for (int i = 0; i < 64; ++i) index[i] = static_cast<std::uint8_t>(i);
+  return index;
+}
+
+alignas(64) constexpr auto byte_index = make_byte_index();
+alignas(64) constexpr auto spread_index = make_spread();
+alignas(64) constexpr auto pack_index = make_pack();
+alignas(64) constexpr auto ascii_values = make_values();
+
+constexpr std::uint64_t all_64 = ~std::uint64_t{0};
+
+// A mask of the first n of 64 bytes.
+constexpr std::uint64_t first_bytes(std::size_t n) { return n < 64 ? (std::uint64_t{1} << n) - 1 : all_64; }
+
+TESSALY_VBMI inline __m512i load(const void* p) { return _mm512_loadu_si512(p); }
+
+// The zero-masking forms: GCC 12 warns about the undefined source that the
+// plain ones pass on.
+TESSALY_VBMI inline __m512i permute(__m512i index, __m512i table) {
+  return _mm512_maskz_permutexvar_epi8(all_64, index, table);
+}
+
+// The 48 bytes at in as 64 characters.
+TESSALY_VBMI inline __m512i encode_48(const std::uint8_t* in) {
+  const __m512i bytes = _mm512_maskz_loadu_epi8(first_bytes(48), in);
+  const __m512i spread = permute(load(spread_index.data()), bytes);
+  // Fields at bits 10, 4, 22 and 16 of each lane, in output order.
+  const __m512i fields = _mm512_maskz_multishift_epi64_epi8(
+      all_64, _mm512_set1_epi64(0x3036242a1016040a), spread);
+  return permute(fields, load(encode_alphabet));
+}
+
+// Lines of 64 characters or more: each step writes its 64 characters with
+// the newline, if one falls among them, put in by the same permutation
+// that shifts the characters after it up by one.
+TESSALY_VBMI std::size_t encode_long_lines(const std::uint8_t* in, std::size_t len, char*& out,
+                                           std::size_t line_chars, std::size_t& left) {
+  const __m512i index = load(byte_index.data());
+  const __m512i newline = _mm512_set1_epi8('\n');
+  std::size_t p = 0;
+  for (; len - p >= 48; p += 48) {
+    const __m512i chars = encode_48(in + p);
+    if (left > 64) {
+      _mm512_storeu_si512(out, chars);
+      out += 64;
+      left -= 64;
+    } else if (left == 64) {
+      _mm512_storeu_si512(out, chars);
+      out[64] = '\n';
+      out += 65;
+      left = line_chars;
+    } else {
+      const __m512i shifted = _mm512_mask_sub_epi8(index, all_64 << left, index, _mm512_set1_epi8(1));
+      _mm512_storeu_si512(out, _mm512_mask_permutexvar_epi8(newline, ~(std::uint64_t{1} << left),
+                                                            shifted, chars));
+      _mm512_mask_storeu_epi8(out + 1, std::uint64_t{1} << 63, chars);
+      out += 65;
+      left = line_chars - (64 - left);
+    }
+  }
+  return p;
+}
+
+// Shorter lines, or none: a step may write past the end of the line, and
+// the next one overwrites it.
+TESSALY_VBMI std::size_t encode_short_lines(const std::uint8_t* in, std::size_t len, char*& out,
+                                            std::size_t line_chars, std::size_t& left) {
+  std::size_t p = 0;
+  while (len - p >= 48) {
+    const __m512i chars = encode_48(in + p);
+    if (left > 64) {
+      _mm512_storeu_si512(out, chars);
+      p += 48;
+      out += 64;
+      left -= 64;
+    } else {
+      _mm512_mask_storeu_epi8(out, first_bytes(left), chars);
+      p += left / 4 * 3;
+      out += left;
+      *out++ = '\n';
+      left = line_chars;
+    }
+  }
+  return p;
+}
+
+TESSALY_VBMI std::size_t encode_vbmi(const std::uint8_t* in, std::size_t len, char* out,
+                                     std::size_t line_chars) {
+  char* const start = out;
+  std::size_t left = line_chars != 0 ? line_chars : SIZE_MAX;  // room on this line
+  const std::size_t p = line_chars >= 64 ? encode_long_lines(in, len, out, line_chars, left)
+                                         : encode_short_lines(in, len, out, line_chars, left);
+  const std::size_t rest = len - p;
+  const std::size_t first = rest < left / 4 * 3 ? rest : left / 4 * 3;
+  out += avx2_kernel.encode(in + p, first, out, 0);
+  if (line_chars != 0 && first / 3 * 4 == left) {
+    *out++ = '\n';
+    out += avx2_kernel.encode(in + p + first, rest - first, out, line_chars);
+  }
+  return static_cast<std::size_t>(out - start);
+}
+
+// The values of 64 characters; those outside the alphabet get the high
+// bit set.
+TESSALY_VBMI inline __m512i values_of(__m512i chars) {
+  return _mm512_permutex2var_epi8(load(ascii_values.data()), chars, load(ascii_values.data() + 64));
+}
+
+// A mask of the bytes of chars that are not alphabet characters: a high
+// bit in the character (not ASCII) or in its value.
+TESSALY_VBMI inline std::uint64_t outside_alphabet(__m512i chars, __m512i values) {
+  return _mm512_movepi8_mask(_mm512_or_si512(values, chars));
+}
+
+// The bytes of the first groups of 64 values, as many as mask covers.
+TESSALY_VBMI inline void store_groups(__m512i values, std::uint64_t mask, std::uint8_t* out) {
+  const __m512i pairs = _mm512_maddubs_epi16(values, _mm512_set1_epi32(0x01400140));
+  const __m512i groups = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00011000));
+  _mm512_mask_storeu_epi8(out, mask, permute(load(pack_index.data()), groups));
+}
+
+// The 64 bytes at in, or as many as there are, the rest zero: a zero
+// byte is outside the alphabet, so no step decodes past the end.
+template <bool tail>
+TESSALY_VBMI inline __m512i load_window(const char* in, std::size_t rest) {
+  return tail ? _mm512_maskz_loadu_epi8(first_bytes(rest), in) : load(in);
+}
+
+// Decodes the 64 characters at in + p with the line break of cut bytes at
+// offset at taken out, if that leaves only alphabet characters.
+template <std::size_t cut, bool tail>
+TESSALY_VBMI inline bool cut_break(const char* in, std::size_t len, __m512i chars, std::size_t at,
+                                   std::size_t& p, std::uint8_t* out) {
+  const __m512i after = load_window<tail>(in + p + cut, len - p - cut);
+  const __m512i joined = _mm512_mask_blend_epi8(all_64 << at, chars, after);
+  const __m512i values = values_of(joined);
+  if (outside_alphabet(joined, values) != 0) return false;
+  store_groups(values, first_bytes(48), out);
+  p += 64 + cut;
+  return true;
+}
+
+// One step over the window at in + p: false when no whole group is left.
+template <bool tail>
+TESSALY_VBMI inline bool decode_window(const char* in, std::size_t len, std::uint8_t* out,
+                                       std::size_t& p, std::size_t& w) {
+  const std::size_t rest = len - p;
+  const __m512i chars = load_window<tail>(in + p, rest);
+  // Wrapped text has a line break in most windows: look for it first and
+  // check the characters only once, with the break cut out.
+  const std::uint64_t breaks = _mm512_cmpeq_epi8_mask(chars, _mm512_set1_epi8('\n'));
+  if (breaks == 0) {
+    const __m512i values = values_of(chars);
+    if (outside_alphabet(chars, values) == 0) {
+      store_groups(values, first_bytes(48), out + w);
+      p += 64;
+      w += 48;
+      return true;
+    }
+  } else {
+    const auto at = static_cast<std::size_t>(__builtin_ctzll(breaks));
+    if (at != 0 && in[p + at - 1] == '\r' ? cut_break<2, tail>(in, len, chars, at - 1, p, out + w)
+                                           : cut_break<1, tail>(in, len, chars, at, p, out + w)) {
+      w += 48;
+      return true;
+    }
+  }
+  const __m512i values = values_of(chars);
+  const auto at = static_cast<std::size_t>(__builtin_ctzll(outside_alphabet(chars, values)));
+  // A CRLF whose LF starts the next window.
+  if ((!tail || at + 1 < rest) && in[p + at] == '\r' && in[p + at + 1] == '\n' &&
+      cut_break<2, tail>(in, len, chars, at, p, out + w)) {
+    w += 48;
+    return true;
+  }
+  // Otherwise the whole groups before the first other byte, then one
+  // group across it.
+  store_groups(values, first_bytes(at / 4 * 3), out + w);
+  p += at / 4 * 4;
+  w += at / 4 * 3;
+  const std::size_t taken = decode_broken_group(in + p, len - p, out + w);
+  if (taken == 0) return false;
+  p += taken;
+  w += 3;
+  return true;
+}
+
+TESSALY_VBMI decoded_run decode_vbmi(const char* in, std::size_t len, std::uint8_t* out) {
+  std::size_t p = 0;
+  std::size_t w = 0;
+  while (len - p >= 66)
+    if (!decode_window<false>(in, len, out, p, w)) return {p, w};
+  while (p < len && decode_window<true>(in, len, out, p, w)) {
+  }
+  return {p, w};
+}
+
+bool has_vbmi() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+}
+
+}  // namespace
+
+const codec_kernel vbmi_kernel = {"avx512vbmi", has_vbmi, encode_vbmi, decode_vbmi};
+
+}  // namespace tessaly
+
+#endif
