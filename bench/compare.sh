@@ -48,21 +48,29 @@ declare -A cmd=(
 )
 [[ $with_python == 1 ]] && names+=(python_enc python_dec)
 
-now() { echo "${EPOCHREALTIME/[.,]/}"; }  # microseconds
+# Wall clock in microseconds, read without starting a subshell.
+clock_us() { printf -v "$1" %s "${EPOCHREALTIME/[.,]/}"; }
 declare -A samples
 time_once() {  # name: appends one wall time in seconds
   local t0 t1
-  t0=$(now)
+  clock_us t0
   ${cmd[$1]} >/dev/null
-  t1=$(now)
+  clock_us t1
   samples[$1]+="$(( t1 - t0 )) "
 }
-startup_once() {  # name program: startup_runs runs on the 100-byte input
-  local t0 t1 i
-  t0=$(now)
-  for ((i = 0; i < startup_runs; ++i)); do $2 "$dir/small.bin" >/dev/null; done
-  t1=$(now)
-  samples[$1]+="$(( t1 - t0 )) "
+startup_once() {  # startup_runs runs of cat and of the program on 100 bytes, alternating
+  local t0 t1 t2 i cat_sum=0 own_sum=0
+  for ((i = 0; i < startup_runs; ++i)); do
+    clock_us t0
+    cat "$dir/small.bin" >/dev/null
+    clock_us t1
+    "$binary" "$dir/small.bin" >/dev/null
+    clock_us t2
+    cat_sum=$(( cat_sum + t1 - t0 ))
+    own_sum=$(( own_sum + t2 - t1 ))
+  done
+  samples[startup_cat]+="$cat_sum "
+  samples[startup_tessaly]+="$own_sum "
 }
 median() {  # microsecond samples -> seconds
   tr ' ' '\n' <<<"$1" | grep . | sort -n |
@@ -72,8 +80,7 @@ median() {  # microsecond samples -> seconds
 for ((round = 1; round <= runs; ++round)); do
   echo "Round $round of $runs ..." >&2
   for name in "${names[@]}"; do time_once "$name"; done
-  startup_once startup_cat cat
-  startup_once startup_tessaly "$binary"
+  startup_once
 done
 
 peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }  # KiB
