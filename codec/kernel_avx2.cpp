@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "codec/cpu_features.h"
 #include "codec/kernel_steps.h"
 
 #define TESSALY_AVX2 __attribute__((target("avx2")))
@@ -170,10 +171,7 @@ TESSALY_AVX2 decoded_run decode_avx2(const char* in, std::size_t len, std::uint8
   return {p + rest.consumed, w + rest.written};
 }
 
-bool has_avx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
-}
+bool has_avx2() { return x86_features().avx2; }
 
 }  // namespace
 

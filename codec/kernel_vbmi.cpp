@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "codec/alphabet.h"
+#include "codec/cpu_features.h"
 #include "codec/kernel_steps.h"
 
 #define TESSALY_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
@@ -250,11 +251,7 @@ TESSALY_VBMI decoded_run decode_vbmi(const char* in, std::size_t len, std::uint8
   return {p, w};
 }
 
-bool has_vbmi() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
-         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
-}
+bool has_vbmi() { return x86_features().avx512vbmi; }
 
 }  // namespace
 

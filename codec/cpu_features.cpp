@@ -1,0 +1,49 @@
+#include "codec/cpu_features.h"
+
+#if TESSALY_X86_KERNELS
+
+#include <cpuid.h>
+
+namespace tessaly {
+namespace {
+
+// The register state the operating system saves on a task switch.
+unsigned long long enabled_state() {
+  unsigned low = 0;
+  unsigned high = 0;
+  __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+  return static_cast<unsigned long long>(high) << 32 | low;
+}
+
+cpu_features read_features() {
+  cpu_features f{};
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  const unsigned max_leaf = __get_cpuid_max(0, nullptr);
+  if (max_leaf < 7) return f;
+  __cpuid(1, a, b, c, d);
+  if (!(c & bit_OSXSAVE) || !(c & bit_AVX)) return f;
+  const unsigned long long state = enabled_state();
+  const bool ymm = (state & 0x6) == 0x6;     // SSE and AVX state
+  const bool zmm = (state & 0xE6) == 0xE6;   // and the AVX-512 mask and upper registers
+  __cpuid_count(7, 0, a, b, c, d);
+  f.avx2 = ymm && (b & bit_AVX2);
+  f.avx512vbmi = zmm && (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI);
+  return f;
+}
+
+bool known = false;
+cpu_features features{};
+
+}  // namespace
+
+const cpu_features& x86_features() {
+  if (!known) {
+    features = read_features();
+    known = true;
+  }
+  return features;
+}
+
+}  // namespace tessaly
+
+#endif

@@ -1,0 +1,21 @@
+// What the x86 CPU and the operating system let the vector kernels use.
+#pragma once
+
+#include "codec/kernels.h"
+
+#if TESSALY_X86_KERNELS
+
+namespace tessaly {
+
+struct cpu_features {
+  bool avx2;
+  bool avx512vbmi;  // with AVX-512 F and BW
+};
+
+// Read on first use with three CPUID queries, so that start-up pays for
+// none (the C library's checks would run them all before main).
+const cpu_features& x86_features();
+
+}  // namespace tessaly
+
+#endif
