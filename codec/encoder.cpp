@@ -50,8 +50,10 @@ std::size_t lay_out(const char* in, std::size_t len, std::int32_t width,
   return static_cast<std::size_t>(out - start);
 }
 
+// fwrite can count bytes as written when a flush has failed (glibc does,
+// on unbuffered and line-buffered streams); the error flag cannot.
 bool write_all(const char* data, std::size_t len, std::FILE* output) {
-  return len == 0 || std::fwrite(data, 1, len, output) == len;
+  return len == 0 || (std::fwrite(data, 1, len, output) == len && !std::ferror(output));
 }
 
 }  // namespace

@@ -8,7 +8,11 @@ namespace {
 
 ssize_t read_chunk(void* cookie, char* buffer, std::size_t size) {
   auto& s = *static_cast<chunked_input*>(cookie);
-  std::size_t n = s.data.size() - s.pos;
+  if (s.pos >= s.fail_at) {
+    errno = EIO;
+    return -1;
+  }
+  std::size_t n = (s.data.size() < s.fail_at ? s.data.size() : s.fail_at) - s.pos;
   if (n > size) n = size;
   if (s.max_read != 0 && n > 1) {
     s.seed = s.seed * 1103515245u + 12345u;  // any cheap, repeatable sequence

@@ -20,6 +20,8 @@ struct chunked_input {
   std::size_t max_read = 0;
   std::uint32_t seed = 1;
   std::size_t reads = 0;  // device reads so far
+  // Reads beyond this many bytes fail with EIO.
+  std::size_t fail_at = std::numeric_limits<std::size_t>::max();
 };
 
 struct collected_output {
