@@ -2,7 +2,7 @@
 // random sizes, strict and ignoring garbage, with every kernel, against the
 // reference decoder; also with a read or a write that fails part way.
 //
-// Input: four parameter bytes, then the text.
+// Input: five parameter bytes, then the text.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -54,14 +54,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   const std::uint8_t buffering = in.take_byte();
   const std::uint8_t fault = in.take_byte();
   const std::uint8_t fault_place = in.take_byte();
-  const std::string_view text = in.rest();
+  const std::uint8_t repeat = in.take_byte();
+  // Longer texts come in proportionally longer reads.
+  const std::size_t copies = copies_for(repeat);
+  const std::string all_text = repeated(in.rest(), copies);
+  const std::string_view text = all_text;
 
   for_each_kernel([&](const tessaly::codec_kernel& kernel) {
     for (const bool ignore_garbage : {false, true}) {
       const reference::decoded want = reference::decode(text, ignore_garbage);
 
       chunked_input source{text};
-      source.max_read = max_read;
+      source.max_read = max_read * copies;
       source.seed = fault_place;
       collected_output sink;
       // A fault somewhere in the input or the expected output, never

@@ -2,7 +2,8 @@
 // kernel: the text is the reference encoding, and decoding it, strict or
 // ignoring garbage, gives the bytes back.
 //
-// Input: three parameter bytes (width, read sizes), then the data.
+// Input: four parameter bytes (width, read sizes, repetition), then the
+// data.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +32,7 @@ struct stream_run {
 };
 
 template <typename Codec>
-stream_run run(std::string_view data, std::uint8_t max_read, Codec codec) {
+stream_run run(std::string_view data, std::size_t max_read, Codec codec) {
   chunked_input source{data};
   source.max_read = max_read;
   collected_output sink;
@@ -60,18 +61,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   const std::uint8_t a = in.take_byte();
   const std::uint8_t b = in.take_byte();
   const std::uint8_t max_read = in.take_byte();
+  const std::uint8_t repeat = in.take_byte();
   const std::int32_t width = width_from(a, b);
-  const std::string_view data = in.rest();
+  const std::size_t copies = copies_for(repeat);
+  const std::string all_data = repeated(in.rest(), copies);
+  const std::string_view data = all_data;
   const std::string want = reference::encode(data, width);
 
   for_each_kernel([&](const tessaly::codec_kernel& kernel) {
-    const stream_run encoded = run(data, max_read, [width](std::FILE* i, std::FILE* o) {
+    const stream_run encoded = run(data, max_read * copies, [width](std::FILE* i, std::FILE* o) {
       return tessaly::encode_stream(i, o, width);
     });
     if (encoded.status != stream_status::ok) fail("encoding failed", kernel, width);
     if (encoded.out != want) fail("text differs from the reference encoding", kernel, width);
     for (const bool ignore_garbage : {false, true}) {
-      const stream_run decoded = run(encoded.out, max_read, [ignore_garbage](std::FILE* i, std::FILE* o) {
+      const stream_run decoded = run(encoded.out, max_read * copies, [ignore_garbage](std::FILE* i, std::FILE* o) {
         return tessaly::decode_stream(i, o, ignore_garbage);
       });
       if (decoded.status != stream_status::ok) fail("decoding failed", kernel, width);
