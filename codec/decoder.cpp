@@ -116,7 +116,9 @@ struct writer {
   std::size_t len = 0;
 
   bool flush() {
-    const bool ok = len == 0 || std::fwrite(decoded, 1, len, output) == len;
+    // The error flag as well: fwrite may count bytes whose flush failed.
+    const bool ok =
+        len == 0 || (std::fwrite(decoded, 1, len, output) == len && !std::ferror(output));
     len = 0;
     return ok;
   }

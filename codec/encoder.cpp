@@ -87,8 +87,10 @@ std::size_t encode_chunk(const codec_kernel& kernel, std::size_t n, std::size_t 
   return lay_out(text, len + tail_len, width, line_left, lines);
 }
 
+// fwrite can count bytes as written when a flush has failed (glibc does,
+// on unbuffered and line-buffered streams); the error flag cannot.
 bool write_all(const char* data, std::size_t len, std::FILE* output) {
-  return len == 0 || std::fwrite(data, 1, len, output) == len;
+  return len == 0 || (std::fwrite(data, 1, len, output) == len && !std::ferror(output));
 }
 
 }  // namespace

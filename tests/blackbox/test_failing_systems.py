@@ -1,0 +1,261 @@
+"""Failing and awkward systems around the binary: a FIFO as input, a read
+that fails part way, a reader that quits early, and a stream beyond 4 GiB
+through pipes in constant memory."""
+import errno
+import hashlib
+import os
+import random
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+from harness import CFG, Case, run
+import reference
+
+EIO = os.strerror(errno.EIO).encode()
+EPIPE = os.strerror(errno.EPIPE).encode()
+SHIM = os.environ.get("TESSALY_FAILING_READ_SHIM")
+
+
+def posix_only(test):
+    return unittest.skipIf(CFG.runner or sys.platform != "linux", "needs the binary to run natively on Linux")(test)
+
+
+def pump_in_thread(target, *args):
+    t = threading.Thread(target=target, args=args, daemon=True)
+    t.start()
+    return t
+
+
+@posix_only
+class Fifo(Case):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.fifo = os.path.join(self.dir.name, "fifo")
+        os.mkfifo(self.fifo)
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def feed(self, data):
+        def write():
+            with open(self.fifo, "wb") as w:   # blocks until the program opens it
+                w.write(data)
+        return pump_in_thread(write)
+
+    def test_fifo_operand_and_stdin(self):
+        data = bytes(random.Random(CFG.seed).randrange(256) for _ in range(100000))
+        text = reference.encode(data, 76)
+        for argv, sent, out in [(["fifo"], data, text), (["-d", "fifo"], text, data), (["fifo"], b"", b""),
+                                (["-d", "-i", "fifo"], b"QU#JD", b"ABC")]:
+            with self.subTest(argv=argv, size=len(sent)):
+                t = self.feed(sent)
+                self.check(argv, out=out, cwd=self.dir.name)
+                t.join(5)
+        t = self.feed(text)
+        with open(self.fifo, "rb") as r:
+            self.check(["-d"], r, out=data)
+        t.join(5)
+
+
+@posix_only
+@unittest.skipUnless(SHIM and os.path.exists(SHIM), "the failing-read shim is built with the tests")
+class ReadFailsPartWay(Case):
+    """The shim fails the input's reads with EIO after N bytes; the program
+    must say so, status 1, with only output of bytes read before it."""
+
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        rnd = random.Random(CFG.seed)
+        self.data = bytes(rnd.randrange(256) for _ in range(150000))
+        self.text = reference.encode(self.data, 76)
+        for name, contents in (("data", self.data), ("text", self.text)):
+            with open(os.path.join(self.dir.name, name), "wb") as fh:
+                fh.write(contents)
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def run_failing(self, argv, stdin, after):
+        env = dict(os.environ, LD_PRELOAD=SHIM, TESSALY_FAIL_READ_AFTER=str(after),
+                   ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
+        return run(argv, stdin, cwd=self.dir.name, env=env)
+
+    def test_failure_is_reported_with_the_input_name(self):
+        for after in (0, 1, 4095, 4096, 49152, 65536, 100000):
+            for argv, stdin, name, full in [([], self.data, b"-", self.text), (["data"], b"", b"data", self.text),
+                                            (["-d"], self.text, b"-", self.data),
+                                            (["-d", "-i", "text"], b"", b"text", self.data)]:
+                with self.subTest(argv=argv, after=after):
+                    status, out, err = self.run_failing(argv, stdin, after)
+                    self.assertEqual((status, err), (1, b"base64: " + name + b": " + EIO + b"\n"))
+                    self.assertTrue(full.startswith(out), "output is not a prefix of the right one")
+                    read = self.data[:after] if full is self.text else self.text[:after]
+                    limit = len(reference.encode(read, 76)) if full is self.text else len(read) * 3 // 4
+                    self.assertLessEqual(len(out), limit, "more output than the bytes read give")
+
+    def test_no_failure_before_the_end(self):
+        status, out, err = self.run_failing(["data"], b"", len(self.data) + 1)
+        self.assertEqual((status, err, out), (0, b"", self.text))
+
+
+@posix_only
+class ReaderQuitsEarly(Case):
+    """Like `base64 /dev/zero | head -c 100`: the program ends at once, by
+    SIGPIPE or, with SIGPIPE ignored, with a write error."""
+
+    def start(self, argv, stdin, ignore_sigpipe):
+        pre = (lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN)) if ignore_sigpipe else None
+        return subprocess.Popen([CFG.binary] + argv, stdin=stdin, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, preexec_fn=pre)
+
+    def endless_text(self):
+        r, w = os.pipe()
+
+        def feed():
+            try:
+                while True:
+                    os.write(w, b"QUJD" * 4096 + b"\n")
+            except OSError:
+                os.close(w)
+        pump_in_thread(feed)
+        return r
+
+    def test_program_ends_when_its_reader_goes(self):
+        for argv in ([], ["-w", "0"], ["-d"]):
+            for ignore in (False, True):
+                with self.subTest(argv=argv, sigpipe_ignored=ignore):
+                    source = open("/dev/zero", "rb") if argv != ["-d"] else self.endless_text()
+                    p = self.start(argv, source, ignore)
+                    self.assertEqual(len(p.stdout.read(100)), 100)
+                    p.stdout.close()
+                    try:
+                        err = p.stderr.read()
+                        status = p.wait(timeout=10)
+                    except subprocess.TimeoutExpired:
+                        p.kill()
+                        self.fail("still running after its reader went away")
+                    finally:
+                        source.close() if hasattr(source, "close") else os.close(source)
+                        p.stderr.close()
+                    if ignore:
+                        self.assertEqual((status, err), (1, b"base64: write error: " + EPIPE + b"\n"))
+                    else:
+                        self.assertEqual((status, err), (-signal.SIGPIPE, b""))
+
+
+def high_water_kib(pid):
+    """The peak resident size (VmHWM) of the program's own image, or None
+    before its exec and after its end."""
+    try:
+        if os.readlink("/proc/%d/exe" % pid) != os.path.realpath(CFG.binary):
+            return None
+        with open("/proc/%d/status" % pid, "rb") as fh:
+            for line in fh:
+                if line.startswith(b"VmHWM:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return None
+
+
+def peak_rss_kib(argv, feed, drain):
+    """Runs the binary between two callables; returns (status, peak RSS).
+
+    The peak is read from /proc while the program runs: getrusage of the
+    child would count the Python it was forked from. The high-water mark
+    only grows, so the last reading is the peak up to a moment before the
+    end, and memory use is flat once the buffers are touched."""
+    p = subprocess.Popen([CFG.binary] + argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    threads = [pump_in_thread(feed, p.stdin), pump_in_thread(drain, p.stdout)]
+    peak = None
+    while threads[1].is_alive():
+        peak = high_water_kib(p.pid) or peak
+        threads[1].join(0.1)
+    threads[0].join()
+    return p.wait(), peak
+
+
+@posix_only
+@unittest.skipIf(os.environ.get("TESSALY_SKIP_SLOW") == "1", "slow test skipped by TESSALY_SKIP_SLOW=1")
+class BeyondFourGiB(Case):
+    """A little over 4 GiB encoded, then decoded, through pipes: the right
+    bytes (compared by SHA-256 digests taken while streaming) and a peak
+    resident size that does not grow with the input."""
+
+    # 57 bytes make one 76-character line, so the text of every repetition
+    # of the pattern is the same whole lines.
+    PATTERN = random.Random(7).randbytes(57 * 4096)
+    TOTAL = (1 << 32) + 12345
+
+    def source_chunks(self, total):
+        full, tail = divmod(total, len(self.PATTERN))
+        for _ in range(full):
+            yield self.PATTERN
+        yield self.PATTERN[:tail]
+
+    def expected_text_digest(self, total):
+        h = hashlib.sha256()
+        line_text = reference.encode(self.PATTERN, 76)
+        full, tail = divmod(total, len(self.PATTERN))
+        for _ in range(full):
+            h.update(line_text)
+        h.update(reference.encode(self.PATTERN[:tail], 76))
+        return h.hexdigest()
+
+    def round_trip(self, total):
+        """Encoder and decoder run one after the other on the same stream;
+        returns the digests and the peak RSS of each."""
+        source_digest, text_digest, out_digest = hashlib.sha256(), hashlib.sha256(), hashlib.sha256()
+        text_pipe_r, text_pipe_w = os.pipe()
+
+        def feed(stdin):
+            for chunk in self.source_chunks(total):
+                source_digest.update(chunk)
+                stdin.write(chunk)
+            stdin.close()
+
+        def relay(stdout):   # encoder output: hashed, then handed on to the decoder
+            with os.fdopen(text_pipe_w, "wb") as w:
+                while chunk := stdout.read(1 << 20):
+                    text_digest.update(chunk)
+                    w.write(chunk)
+
+        def feed_decoder(stdin):
+            with os.fdopen(text_pipe_r, "rb") as r:
+                while chunk := r.read(1 << 20):
+                    stdin.write(chunk)
+            stdin.close()
+
+        def drain(stdout):
+            while chunk := stdout.read(1 << 20):
+                out_digest.update(chunk)
+
+        results = {}
+        enc = threading.Thread(target=lambda: results.update(enc=peak_rss_kib([], feed, relay)))
+        enc.start()
+        results["dec"] = peak_rss_kib(["-d"], feed_decoder, drain)
+        enc.join()
+        return source_digest.hexdigest(), text_digest.hexdigest(), out_digest.hexdigest(), results
+
+    def test_stream_beyond_4_gib(self):
+        small = self.round_trip(1 << 28)   # long enough to be watched
+        started = time.monotonic()
+        source, text, out, results = self.round_trip(self.TOTAL)
+        elapsed = time.monotonic() - started
+        self.assertEqual(results["enc"][0], 0)
+        self.assertEqual(results["dec"][0], 0)
+        self.assertEqual(text, self.expected_text_digest(self.TOTAL), "encoded text differs")
+        self.assertEqual(out, source, "decoded bytes differ from the input")
+        for side in ("enc", "dec"):
+            self.assertIsNotNone(results[side][1])
+            self.assertIsNotNone(small[3][side][1])
+            grew = results[side][1] - small[3][side][1]
+            self.assertLess(grew, 4096, "%s: peak RSS %d KiB after 4 GiB, %d KiB after 256 MiB"
+                            % (side, results[side][1], small[3][side][1]))
+        print("\n4 GiB round trip: %.0f s; peak RSS encoder %d KiB, decoder %d KiB"
+              % (elapsed, results["enc"][1], results["dec"][1]), file=sys.stderr)

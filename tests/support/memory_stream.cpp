@@ -1,0 +1,54 @@
+#include "memory_stream.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/types.h>
+
+namespace {
+
+ssize_t read_chunk(void* cookie, char* buffer, std::size_t size) {
+  auto& s = *static_cast<chunked_input*>(cookie);
+  if (s.pos >= s.fail_at) {
+    errno = EIO;
+    return -1;
+  }
+  std::size_t n = (s.data.size() < s.fail_at ? s.data.size() : s.fail_at) - s.pos;
+  if (n > size) n = size;
+  if (s.max_read != 0 && n > 1) {
+    s.seed = s.seed * 1103515245u + 12345u;  // any cheap, repeatable sequence
+    const std::size_t limit = 1 + (s.seed >> 8) % s.max_read;
+    if (n > limit) n = limit;
+  }
+  std::memcpy(buffer, s.data.data() + s.pos, n);
+  s.pos += n;
+  ++s.reads;
+  return static_cast<ssize_t>(n);
+}
+
+ssize_t write_collected(void* cookie, const char* buffer, std::size_t size) {
+  auto& s = *static_cast<collected_output*>(cookie);
+  const std::size_t room = s.capacity - s.bytes.size();
+  if (size > room) {
+    s.bytes.append(buffer, room);
+    errno = ENOSPC;
+    return -1;
+  }
+  s.bytes.append(buffer, size);
+  return static_cast<ssize_t>(size);
+}
+
+}  // namespace
+
+std::FILE* open_chunked_input(chunked_input& state) {
+  return fopencookie(&state, "rb", {read_chunk, nullptr, nullptr, nullptr});
+}
+
+std::FILE* open_collected_output(collected_output& state) {
+  return fopencookie(&state, "wb", {nullptr, write_collected, nullptr, nullptr});
+}
+
+void restart_input(std::FILE* input, chunked_input& state, std::string_view data) {
+  state.data = data;
+  state.pos = 0;
+  std::clearerr(input);
+}
