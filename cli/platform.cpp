@@ -97,9 +97,7 @@ void set_binary_mode(std::FILE*) {}
 std::FILE* open_text_stream(const char* text) {
   // A stream over the argument itself: no temporary file, so no writable
   // directory is needed and nothing is copied.
-  const std::size_t size = std::strlen(text);
-  if (size == 0) return std::fopen("/dev/null", "rb");
-  return fmemopen(const_cast<char*>(text), size, "rb");
+  return fmemopen(const_cast<char*>(text), std::strlen(text), "rb");
 }
 
 #endif

@@ -1,0 +1,98 @@
+"""Shared plumbing for the black-box tests: how to start the binary and
+what its output should look like on the platform under test."""
+import os
+import shlex
+import subprocess
+import unittest
+
+TIMEOUT = 20  # a hang must fail the case, never block the run
+
+
+class Config:
+    binary = None          # absolute path of the built program
+    runner = []            # e.g. ["wine"] for a Windows build
+    crlf = False           # text-mode stdout/stderr: every "\n" leaves as "\r\n"
+    loose_errno = False    # system error texts differ: check "base64: NAME: " only
+    seed = None
+
+
+CFG = Config()
+HINT = b"Try `base64 --help' for more information.\n"
+CLOSED = "closed"  # marker for stdin/stdout passed as a closed descriptor
+
+
+def configure(binary, runner="", crlf=False, loose_errno=False, seed=None):
+    CFG.binary = os.path.abspath(binary)
+    CFG.runner = shlex.split(runner) if runner else []
+    CFG.crlf = crlf
+    CFG.loose_errno = loose_errno
+    CFG.seed = seed
+
+
+def nl(data):
+    """Bytes as the program's text-mode streams deliver them."""
+    return data.replace(b"\n", b"\r\n") if CFG.crlf else data
+
+
+def run(args, stdin=b"", stdout=None, cwd=None, env=None, timeout=TIMEOUT):
+    """Run the binary; returns (status, stdout bytes, stderr bytes).
+
+    stdin: bytes, a file object / descriptor, subprocess.DEVNULL, or CLOSED.
+    stdout: None to capture, a file object, or CLOSED (stdout then b"")."""
+    cmd = CFG.runner + [CFG.binary] + [os.fsencode(a) if isinstance(a, str) else a for a in args]
+    closes = []
+    if stdin is CLOSED:
+        closes.append(0)
+    if stdout is CLOSED:
+        closes.append(1)
+    pre = (lambda: [os.close(fd) for fd in closes]) if closes else None
+    data = stdin if isinstance(stdin, bytes) else None
+    p = subprocess.Popen(cmd, cwd=cwd, env=env, preexec_fn=pre,
+                         stdin=subprocess.PIPE if data is not None else
+                         (subprocess.DEVNULL if stdin is CLOSED else stdin),
+                         stdout=subprocess.PIPE if stdout in (None, CLOSED) else stdout,
+                         stderr=subprocess.PIPE)
+    try:
+        out, err = p.communicate(data, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        p.communicate()
+        raise AssertionError("timed out after %ss: %r" % (timeout, args))
+    return p.returncode, out or b"", err
+
+
+class Case(unittest.TestCase):
+    maxDiff = 2000
+
+    def check(self, args, stdin=b"", out=b"", err=b"", status=0, msg=None, **kw):
+        """Exact check of status, stdout and stderr (as the platform's
+        text-mode streams deliver them)."""
+        st, o, e = run(args, stdin, **kw)
+        label = msg or repr(args)[:200]
+        self.assertEqual(e, nl(err), label)
+        self.assertEqual(st, status, label)
+        exp = nl(out)
+        if o != exp:
+            at = _diff_at(o, exp)
+            self.fail("%s: stdout differs (got %d bytes, want %d); first difference at %d:\n got %r\nwant %r"
+                      % (label, len(o), len(exp), at, o[max(at - 20, 0):at + 40], exp[max(at - 20, 0):at + 40]))
+        return o
+
+    def check_errno(self, args, stdin=b"", prefix=b"", sys_text=b"", status=1, out=b"", **kw):
+        """A fatal_errno line: prefix ("base64: NAME: ") then the system text."""
+        st, o, e = run(args, stdin, **kw)
+        label = repr(args)[:200]
+        if CFG.loose_errno:
+            self.assertTrue(e.startswith(prefix) and e.endswith(nl(b"\n")) and e.count(b"\n") == 1,
+                            "%s: stderr %r" % (label, e))
+        else:
+            self.assertEqual(e, nl(prefix + sys_text + b"\n"), label)
+        self.assertEqual(st, status, label)
+        self.assertEqual(o, nl(out), label)
+
+
+def _diff_at(a, b):
+    for i, (x, y) in enumerate(zip(a, b)):
+        if x != y:
+            return i
+    return min(len(a), len(b))
