@@ -107,7 +107,10 @@ def run(args, stdin=b"", stdout=None, cwd=None, env=None, timeout=TIMEOUT):
         out, err = p.communicate(data, timeout=timeout)
     except subprocess.TimeoutExpired:
         p.kill()
-        p.communicate()
+        try:
+            p.communicate(timeout=5)
+        except subprocess.TimeoutExpired:   # a process it started still holds the pipes
+            pass
         raise AssertionError("timed out after %ss: %r" % (timeout, args))
     return p.returncode, out or b"", err
 
