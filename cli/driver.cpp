@@ -114,6 +114,9 @@ int run_program(int argc, char** argv) {
   const settings s = scan_options(argc, argv);
   const char* name = opt_index < argc ? argv[opt_index] : "-";
   std::FILE* input = open_input(s, name);
+  // Decoded bytes must pass unchanged; encoded text keeps the platform's
+  // line ends.
+  if (s.decode_mode) set_binary_mode(stdout);
 
   const stream_status status =
       s.decode_mode ? decode_stream(input, stdout, s.ignore_garbage)

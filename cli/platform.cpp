@@ -4,8 +4,13 @@
 #include <cstring>
 
 #if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
+
+// The runtime exports tmpfile_s, but MinGW's headers do not declare it.
+extern "C" _CRTIMP errno_t __cdecl tmpfile_s(FILE** stream);
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,21 +20,61 @@ namespace tessaly {
 
 #if defined(_WIN32)
 
+// Nothing to do: the runtime marks descriptors 0 to 2 open at start-up
+// even when the process got no handle for them, so a file opened later
+// never takes their number, and reading or writing them fails with EBADF.
 void guard_standard_streams() {}
 
 void set_binary_mode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
 
-std::FILE* open_text_stream(const char* text) {
-  std::FILE* stream = nullptr;
-  const errno_t error = tmpfile_s(&stream);
-  if (error != 0) {
+namespace {
+
+// Writes the text into a fresh read/write stream and rewinds it; a text
+// that cannot be stored whole is an error, not a shorter input.
+std::FILE* fill_text_stream(std::FILE* stream, const char* text) {
+  if (std::fputs(text, stream) == EOF || std::fflush(stream) == EOF) {
+    const int error = errno;
+    std::fclose(stream);
     errno = error;
     return nullptr;
   }
-  if (stream == nullptr) return nullptr;
-  std::fputs(text, stream);
   std::rewind(stream);
   return stream;
+}
+
+// tmpfile_s puts its file in the root of the current drive, which users
+// without administrator rights often may not write. The fallback is a
+// file in the user's own temporary directory, opened so that it is
+// deleted when closed ("D", even if the process dies) and kept in the
+// cache where possible ("T").
+std::FILE* open_in_user_temp_directory() {
+  char directory[MAX_PATH + 1];
+  char path[MAX_PATH + 1];
+  const DWORD length = GetTempPathA(sizeof directory, directory);
+  if (length == 0 || length >= sizeof directory) return nullptr;
+  if (GetTempFileNameA(directory, "b64", 0, path) == 0) return nullptr;
+  std::FILE* stream = std::fopen(path, "w+bTD");
+  if (stream == nullptr) {
+    const int error = errno;
+    DeleteFileA(path);
+    errno = error;
+  }
+  return stream;
+}
+
+}  // namespace
+
+std::FILE* open_text_stream(const char* text) {
+  std::FILE* stream = nullptr;
+  const errno_t error = tmpfile_s(&stream);
+  // Success without a stream is a failure as well; errno then keeps what
+  // the caller set.
+  if (error != 0) errno = error;
+  if (error != 0 || stream == nullptr) {
+    stream = open_in_user_temp_directory();
+    if (stream == nullptr) return nullptr;
+  }
+  return fill_text_stream(stream, text);
 }
 
 #else

@@ -73,7 +73,8 @@ class Decoder(Case):
                 self.check(flags + [path], b"", out, err, st)
                 self.check(flags + ["-"], data, out, err, st)
                 if Z not in data:
-                    self.check(flags + ["-s", data], b"", out, err, st)
+                    with self.subTest(source="-s", n=len(data)):
+                        self.check(flags + ["-s", data], b"", out, err, st)
 
     def test_random_against_reference(self):
         rng = random.Random(CFG.seed + 1)

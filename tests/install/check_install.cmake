@@ -1,0 +1,30 @@
+# Installs the build into a fresh prefix and checks the tree: exactly the
+# program and its man page, where packagers and man(1) look for them, and a
+# program that runs from there.
+#   cmake -DBUILD_DIR=... -DPREFIX=... -DSOURCE_DIR=... -P check_install.cmake
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE status OUTPUT_QUIET)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${status}")
+endif()
+
+file(GLOB_RECURSE installed RELATIVE "${PREFIX}" "${PREFIX}/*")
+list(SORT installed)
+set(expected bin/base64 share/man/man1/base64.1)
+if(NOT installed STREQUAL expected)
+  message(FATAL_ERROR "installed ${installed}, want ${expected}")
+endif()
+
+execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files
+                "${SOURCE_DIR}/man/base64.1" "${PREFIX}/share/man/man1/base64.1"
+                RESULT_VARIABLE differs)
+if(differs)
+  message(FATAL_ERROR "the installed man page differs from man/base64.1")
+endif()
+
+execute_process(COMMAND "${PREFIX}/bin/base64" -s abc
+                RESULT_VARIABLE status OUTPUT_VARIABLE out)
+if(NOT status EQUAL 0 OR NOT out STREQUAL "YWJj\n")
+  message(FATAL_ERROR "installed program: status ${status}, output '${out}'")
+endif()
