@@ -1,4 +1,5 @@
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 #include "codec/alphabet.h"
@@ -68,10 +69,11 @@ struct reader {
   std::size_t pos = 0;
   std::size_t end = 0;
   bool at_end = false;
+  bool failed = false;  // the input ended by a read error
 
   // Makes at least want bytes available unless the input ends first.
-  bool fill(std::size_t want) {
-    if (end - pos >= want || at_end) return true;
+  void fill(std::size_t want) {
+    if (end - pos >= want || at_end) return;
     std::memmove(raw, raw + pos, end - pos);
     end -= pos;
     pos = 0;
@@ -80,10 +82,9 @@ struct reader {
     const std::size_t got = std::fread(raw + end, 1, asked, input);
     end += got;
     if (got < asked) {
-      if (std::ferror(input)) return false;
       at_end = true;
+      failed = std::ferror(input) != 0;
     }
-    return true;
   }
 };
 
@@ -141,11 +142,16 @@ stream_status decode_stream(std::FILE* input, std::FILE* output,
 
   for (;;) {
     const std::size_t want = decode_block_size - carry_len;
-    if (!in.fill(want)) {
-      out.flush();
+    in.fill(want);
+    const std::size_t avail = in.end - in.pos;
+    // The whole blocks read before a failure are decoded; a block cut
+    // short by it is not the end of the input.
+    if (in.failed && avail < want) {
+      const int error = errno;
+      if (!out.flush()) return stream_status::write_error;
+      errno = error;
       return stream_status::read_error;
     }
-    const std::size_t avail = in.end - in.pos;
     const std::size_t n = avail < want ? avail : want;
     if (n == 0) break;
 

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstring>
 
 #include "codec/alphabet.h"
@@ -101,8 +102,17 @@ stream_status encode_stream(std::FILE* input, std::FILE* output,
   const auto width = static_cast<std::size_t>(wrap_width);
   std::size_t line_left = width;
   for (;;) {
-    const std::size_t n = std::fread(chunk, 1, chunk_bytes, input);
-    if (n < chunk_bytes && std::ferror(input)) return stream_status::read_error;
+    std::size_t n = std::fread(chunk, 1, chunk_bytes, input);
+    if (n < chunk_bytes && std::ferror(input)) {
+      // The whole groups read before the failure are written, unpadded:
+      // the bytes after them are unknown.
+      const int error = errno;
+      n = n / 3 * 3;
+      if (n != 0 && !write_all(lines, encode_chunk(kernel, n, width, line_left), output))
+        return stream_status::write_error;
+      errno = error;
+      return stream_status::read_error;
+    }
     if (n == 0) break;
     if (!write_all(lines, encode_chunk(kernel, n, width, line_left), output))
       return stream_status::write_error;
