@@ -67,13 +67,7 @@ TESSALY_AVX2 std::size_t encode_avx2(const std::uint8_t* in, std::size_t len, ch
       left = line_chars;
     }
   }
-  const std::size_t rest = len - p;
-  const std::size_t first = rest < left / 4 * 3 ? rest : left / 4 * 3;
-  out += scalar_kernel.encode(in + p, first, out, 0);
-  if (line_chars != 0 && first / 3 * 4 == left) {
-    *out++ = '\n';
-    out += scalar_kernel.encode(in + p + first, rest - first, out, line_chars);
-  }
+  out += encode_rest(scalar_kernel, in + p, len - p, out, line_chars, left);
   return static_cast<std::size_t>(out - start);
 }
 

@@ -116,6 +116,17 @@ std::size_t decode_broken_group(const char* in, std::size_t len, std::uint8_t* o
   return i;
 }
 
+std::size_t encode_rest(const codec_kernel& next, const std::uint8_t* in, std::size_t len,
+                        char* out, std::size_t line_chars, std::size_t left) {
+  const std::size_t first = len < left / 4 * 3 ? len : left / 4 * 3;
+  std::size_t written = next.encode(in, first, out, 0);
+  if (line_chars != 0 && first / 3 * 4 == left) {
+    out[written++] = '\n';
+    written += next.encode(in + first, len - first, out + written, line_chars);
+  }
+  return written;
+}
+
 const codec_kernel scalar_kernel = {"scalar", always, encode_scalar, decode_scalar};
 
 }  // namespace tessaly

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/kernels.h"
+
 namespace tessaly {
 
 // Decodes one group whose characters may be broken by line feeds and
@@ -11,5 +13,11 @@ namespace tessaly {
 // when another byte or the end of the input comes before the fourth
 // alphabet character.
 std::size_t decode_broken_group(const char* in, std::size_t len, std::uint8_t* out);
+
+// Ends a line-aware encode that a wide kernel could take no further: the
+// len bytes left go through the narrower kernel next, the line with left
+// places still open first. Returns the characters written.
+std::size_t encode_rest(const codec_kernel& next, const std::uint8_t* in, std::size_t len,
+                        char* out, std::size_t line_chars, std::size_t left);
 
 }  // namespace tessaly

@@ -146,13 +146,7 @@ TESSALY_VBMI std::size_t encode_vbmi(const std::uint8_t* in, std::size_t len, ch
   std::size_t left = line_chars != 0 ? line_chars : SIZE_MAX;  // room on this line
   const std::size_t p = line_chars >= 64 ? encode_long_lines(in, len, out, line_chars, left)
                                          : encode_short_lines(in, len, out, line_chars, left);
-  const std::size_t rest = len - p;
-  const std::size_t first = rest < left / 4 * 3 ? rest : left / 4 * 3;
-  out += avx2_kernel.encode(in + p, first, out, 0);
-  if (line_chars != 0 && first / 3 * 4 == left) {
-    *out++ = '\n';
-    out += avx2_kernel.encode(in + p + first, rest - first, out, line_chars);
-  }
+  out += encode_rest(avx2_kernel, in + p, len - p, out, line_chars, left);
   return static_cast<std::size_t>(out - start);
 }
 
