@@ -83,7 +83,12 @@ for ((round = 1; round <= runs; ++round)); do
   startup_once
 done
 
-peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }  # KiB
+# Address-space randomisation moves the buffers across page boundaries and
+# makes the peak wander by up to 200 KiB from run to run; without it the
+# peak is the same on every run.
+norandom=()
+setarch -R true 2>/dev/null && norandom=(setarch -R)
+peak() { "${norandom[@]}" /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }  # KiB
 rss_enc_empty=$(peak "$binary" "$dir/empty")
 rss_enc_64m=$(peak "$binary" "$dir/m64.bin")
 rss_enc_1g=$(peak "$binary" "$dir/g1.bin")
