@@ -1,5 +1,7 @@
 #include "stream_fixture.h"
 
+#include "tests/reference/reference_codec.h"
+
 #include <cstdio>
 #include <stdexcept>
 
@@ -47,21 +49,7 @@ stream_result run_decode(std::string_view input, bool ignore_garbage) {
   });
 }
 
-std::string reference_encode(std::string_view input) {
-  static const char digits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string text;
-  std::uint32_t bits = 0;
-  int held = 0;
-  for (unsigned char c : input) {
-    bits = bits << 8 | c;
-    held += 8;
-    while (held >= 6) text += digits[(bits >> (held -= 6)) & 63];
-  }
-  if (held > 0) text += digits[(bits << (6 - held)) & 63];
-  while (text.size() % 4 != 0) text += '=';
-  return text;
-}
+std::string reference_encode(std::string_view input) { return reference::encode(input, 0); }
 
 testing::AssertionResult same_bytes(std::string_view got, std::string_view want) {
   if (got == want) return testing::AssertionSuccess();

@@ -17,7 +17,7 @@ struct stream_result {
 stream_result run_encode(std::string_view input, std::int32_t width);
 stream_result run_decode(std::string_view input, bool ignore_garbage);
 
-// Python-free reference for plain encoding: RFC 4648 text, unwrapped.
+// The reference encoding, unwrapped.
 std::string reference_encode(std::string_view input);
 
 // Equality of long byte strings, reported by the first difference rather
