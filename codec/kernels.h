@@ -1,7 +1,7 @@
 // One interface over the instruction-set kernels that do the codec's bulk
 // work. Each kernel handles whole groups only; the streams around them
 // handle padding, partial lines, other white space and errors. Adding a
-// kernel means one file and one line in kernels.cpp.
+// kernel means one file in codec/kernels/ and one line in its registry.cpp.
 #pragma once
 
 #include <cstddef>

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "codec/alphabet.h"
-#include "codec/kernel_steps.h"
+#include "codec/kernels/steps.h"
 #include "codec/kernels.h"
 
 namespace tessaly {

@@ -13,8 +13,8 @@
 #include <cstdint>
 
 #include "codec/alphabet.h"
-#include "codec/cpu_features.h"
-#include "codec/kernel_steps.h"
+#include "codec/kernels/cpu_features.h"
+#include "codec/kernels/steps.h"
 
 #define TESSALY_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 

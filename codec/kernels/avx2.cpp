@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "codec/cpu_features.h"
-#include "codec/kernel_steps.h"
+#include "codec/kernels/cpu_features.h"
+#include "codec/kernels/steps.h"
 
 #define TESSALY_AVX2 __attribute__((target("avx2")))
 

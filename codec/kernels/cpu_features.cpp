@@ -1,4 +1,4 @@
-#include "codec/cpu_features.h"
+#include "codec/kernels/cpu_features.h"
 
 #if TESSALY_X86_KERNELS
 
