@@ -114,13 +114,14 @@ int run_program(int argc, char** argv) {
   const settings s = scan_options(argc, argv);
   const char* name = opt_index < argc ? argv[opt_index] : "-";
   std::FILE* input = open_input(s, name);
-  // Decoded bytes must pass unchanged; encoded text keeps the platform's
-  // line ends.
-  if (s.decode_mode) set_binary_mode(stdout);
+  // Decoded bytes must pass unchanged; encoded text gets the platform's
+  // line ends from the encoder itself.
+  set_binary_mode(stdout);
+  const line_end eol = text_lines_end_in_crlf ? line_end::crlf : line_end::lf;
 
   const stream_status status =
       s.decode_mode ? decode_stream(input, stdout, s.ignore_garbage)
-                    : encode_stream(input, stdout, s.wrap_width);
+                    : encode_stream(input, stdout, s.wrap_width, eol);
   switch (status) {
     case stream_status::ok:
       break;

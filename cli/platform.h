@@ -1,11 +1,20 @@
 // What differs between the platforms the program runs on: stream modes,
-// the stream that carries a -s text, and standard descriptors that are
-// closed when the program starts.
+// line ends, the stream that carries a -s text, and standard descriptors
+// that are closed when the program starts.
 #pragma once
 
 #include <cstdio>
 
 namespace tessaly {
+
+// Whether text lines end in CR LF. Where they do, the encoder writes the
+// CR LF itself into binary output: the runtime's text mode translates in
+// small pieces and is several times slower.
+#if defined(_WIN32)
+inline constexpr bool text_lines_end_in_crlf = true;
+#else
+inline constexpr bool text_lines_end_in_crlf = false;
+#endif
 
 // Keeps a closed standard input, output or error from being taken by a
 // file the program opens later, while leaving it as unusable as before:
