@@ -21,6 +21,8 @@ struct settings {
   bool ignore_garbage = false;
   std::int32_t wrap_width = 76;
   const char* input_string = nullptr;
+  // The argument that holds input_string, perhaps after "-s" or "--string=".
+  std::int32_t input_string_index = 0;
 };
 
 // Output that cannot be written is a failure, never a silent success.
@@ -76,6 +78,8 @@ settings scan_options(int argc, char** argv) {
         break;
       case 's':
         s.input_string = opt_arg;
+        // The scanner has just stepped past the argument that holds it.
+        s.input_string_index = opt_index - 1;
         break;
       case 'w':
         s.wrap_width = parse_wrap_width(opt_arg);
@@ -91,8 +95,14 @@ settings scan_options(int argc, char** argv) {
   }
 }
 
-std::FILE* open_input(const settings& s, const char* name) {
+// The input: the -s text, standard input, or the operand argv[operand]
+// named name.
+std::FILE* open_input(const settings& s, int argc, char** argv, int operand,
+                      const char* name) {
   if (s.input_string != nullptr) {
+    // Its bytes in the code page would be another text: "?" and look-alikes.
+    if (!argument_is_exact(argc, argv, s.input_string_index))
+      fatal(1, "%s", unrepresentable_text_error);
     errno = 0;
     std::FILE* stream = open_text_stream(s.input_string);
     if (stream == nullptr) fatal_errno(1, "%s", temporary_file_error);
@@ -102,7 +112,7 @@ std::FILE* open_input(const settings& s, const char* name) {
     set_binary_mode(stdin);
     return stdin;
   }
-  std::FILE* stream = std::fopen(name, "rb");
+  std::FILE* stream = open_named_file(argc, argv, operand);
   if (stream == nullptr) fatal_errno(1, "%s", name);
   return stream;
 }
@@ -113,14 +123,15 @@ int run_program(int argc, char** argv) {
   guard_standard_streams();
   const settings s = scan_options(argc, argv);
   const char* name = opt_index < argc ? argv[opt_index] : "-";
-  std::FILE* input = open_input(s, name);
-  // Decoded bytes must pass unchanged; encoded text keeps the platform's
-  // line ends.
-  if (s.decode_mode) set_binary_mode(stdout);
+  std::FILE* input = open_input(s, argc, argv, opt_index, name);
+  // Decoded bytes must pass unchanged; encoded text gets the platform's
+  // line ends from the encoder itself.
+  set_binary_mode(stdout);
+  const line_end eol = text_lines_end_in_crlf ? line_end::crlf : line_end::lf;
 
   const stream_status status =
       s.decode_mode ? decode_stream(input, stdout, s.ignore_garbage)
-                    : encode_stream(input, stdout, s.wrap_width);
+                    : encode_stream(input, stdout, s.wrap_width, eol);
   switch (status) {
     case stream_status::ok:
       break;

@@ -1,6 +1,7 @@
 #include "cli/platform.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(_WIN32)
@@ -9,8 +10,15 @@
 #include <io.h>
 #include <windows.h>
 
-// The runtime exports tmpfile_s, but MinGW's headers do not declare it.
+// The runtime exports these, but MinGW's headers do not declare them.
 extern "C" _CRTIMP errno_t __cdecl tmpfile_s(FILE** stream);
+struct startup_info {
+  int new_mode;
+};
+extern "C" _CRTIMP void __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env,
+                                               int glob, startup_info* info);
+// Whether the start-up code globbed argv; MinGW's runtime defines it.
+extern "C" int _dowildcard;
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -77,6 +85,55 @@ std::FILE* open_text_stream(const char* text) {
   return fill_text_stream(stream, text);
 }
 
+namespace {
+
+// Whether argv holds the runtime's arguments; the start-up code hands main
+// a copy of them.
+bool is_runtime_argv(int argc, char** argv) {
+  if (argc != __argc) return false;
+  for (int i = 0; i < argc; ++i)
+    if (std::strcmp(argv[i], __argv[i]) != 0) return false;
+  return true;
+}
+
+// The wide form of argv[index], or null when argv is not the runtime's
+// list or the wide list does not match it. The runtime splits and globs
+// the wide command line just as it did for argv, so the indexes agree.
+const wchar_t* wide_argument(int argc, char** argv, int index) {
+  if (index < 0 || index >= argc || !is_runtime_argv(argc, argv)) return nullptr;
+  int wide_argc = 0;
+  wchar_t** wide_argv = nullptr;
+  wchar_t** wide_env = nullptr;
+  startup_info info{0};
+  __wgetmainargs(&wide_argc, &wide_argv, &wide_env, _dowildcard, &info);
+  return wide_argv != nullptr && wide_argc == argc ? wide_argv[index] : nullptr;
+}
+
+// Whether the ANSI code page holds every character of text, with no
+// look-alike or default character standing in.
+bool code_page_holds(const wchar_t* text) {
+  // UTF-8 holds them all, and refuses the question about defaults.
+  if (GetACP() == CP_UTF8) return true;
+  BOOL used_default = FALSE;
+  const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0,
+                                       nullptr, &used_default);
+  return size > 0 && used_default == FALSE;
+}
+
+}  // namespace
+
+bool argument_is_exact(int argc, char** argv, int index) {
+  const wchar_t* wide = wide_argument(argc, argv, index);
+  return wide == nullptr || code_page_holds(wide);
+}
+
+std::FILE* open_named_file(int argc, char** argv, int index) {
+  // Names the code page holds open just as they always have.
+  const wchar_t* wide = wide_argument(argc, argv, index);
+  if (wide != nullptr && !code_page_holds(wide)) return _wfopen(wide, L"rb");
+  return std::fopen(argv[index], "rb");
+}
+
 #else
 
 void guard_standard_streams() {
@@ -99,6 +156,11 @@ std::FILE* open_text_stream(const char* text) {
   // directory is needed and nothing is copied.
   return fmemopen(const_cast<char*>(text), std::strlen(text), "rb");
 }
+
+// Arguments are bytes, passed unchanged.
+bool argument_is_exact(int, char**, int) { return true; }
+
+std::FILE* open_named_file(int, char** argv, int index) { return std::fopen(argv[index], "rb"); }
 
 #endif
 

@@ -1,11 +1,20 @@
 // What differs between the platforms the program runs on: stream modes,
-// the stream that carries a -s text, and standard descriptors that are
-// closed when the program starts.
+// line ends, the stream that carries a -s text, the command line's text,
+// and standard descriptors that are closed when the program starts.
 #pragma once
 
 #include <cstdio>
 
 namespace tessaly {
+
+// Whether text lines end in CR LF. Where they do, the encoder writes the
+// CR LF itself into binary output: the runtime's text mode translates in
+// small pieces and is several times slower.
+#if defined(_WIN32)
+inline constexpr bool text_lines_end_in_crlf = true;
+#else
+inline constexpr bool text_lines_end_in_crlf = false;
+#endif
 
 // Keeps a closed standard input, output or error from being taken by a
 // file the program opens later, while leaving it as unusable as before:
@@ -19,5 +28,14 @@ void set_binary_mode(std::FILE* stream);
 // A readable stream holding exactly the bytes of text. Null, with errno
 // set, when none can be made.
 std::FILE* open_text_stream(const char* text);
+
+// Whether argv[index] holds that argument of the command line exactly.
+// Windows builds argv from the wide command line in the ANSI code page,
+// with look-alikes or "?" for characters the code page lacks.
+bool argument_is_exact(int argc, char** argv, int index);
+
+// Opens the file that argv[index] names for binary reading: on Windows by
+// the argument's wide form, so that a name the code page lacks opens too.
+std::FILE* open_named_file(int argc, char** argv, int index);
 
 }  // namespace tessaly

@@ -15,6 +15,9 @@ inline constexpr char help_hint_format[] =
 inline constexpr char wrap_error_format[] =
     "Invalid argument for wrap '%s' (expect nonzero integer)";
 inline constexpr char temporary_file_error[] = "Could not create temporary file";
+inline constexpr char unrepresentable_text_error[] =
+    "the -s text has characters that the current code page cannot represent; "
+    "put it in a file and name the file instead";
 inline constexpr char invalid_input_error[] = "invalid input";
 inline constexpr char write_error[] = "write error";
 

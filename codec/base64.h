@@ -26,11 +26,15 @@ inline constexpr std::size_t decoded_block_capacity = 3072;
 // time, so it also fixes how much output precedes an "invalid input" error.
 inline constexpr std::size_t decode_block_size = 4096;
 
+// How encoded lines end. The stream writes a CR LF itself where text uses
+// it, so that output can stay binary and skip the runtime's translation.
+enum class line_end { lf, crlf };
+
 // Encodes all of input to output as Base 64 text in lines of wrap_width
-// characters, each ended by a newline; wrap_width 0 writes one unbroken
-// run with no newline. Empty input writes nothing.
+// characters, each ended by eol; wrap_width 0 writes one unbroken run with
+// no line end. Empty input writes nothing.
 stream_status encode_stream(std::FILE* input, std::FILE* output,
-                            std::int32_t wrap_width);
+                            std::int32_t wrap_width, line_end eol = line_end::lf);
 
 // Decodes Base 64 text from input to output. Line breaks, carriage
 // returns, spaces and tabs may stand anywhere; any other byte outside the

@@ -18,8 +18,17 @@ constexpr std::size_t chunk_chars = chunk_bytes / 3 * 4;
 alignas(64) std::uint8_t chunk[chunk_bytes];
 // The unbroken text, for widths that split groups between lines.
 alignas(64) char text[chunk_chars];
-// Width 1 doubles the text: every character gets its own newline.
-alignas(64) char lines[chunk_chars * 2];
+// Width 1 with CR LF triples the text: every character gets its own line
+// end.
+alignas(64) char lines[chunk_chars * 3];
+
+// The layout of the text, and the room left on the current line, carried
+// from one chunk to the next.
+struct layout {
+  std::size_t width;
+  bool crlf;
+  std::size_t line_left;
+};
 
 std::size_t encode_tail(const std::uint8_t* in, std::size_t len, char* out) {
   if (len == 0) return 0;
@@ -32,60 +41,60 @@ std::size_t encode_tail(const std::uint8_t* in, std::size_t len, char* out) {
   return 4;
 }
 
-// Lays text out in lines of width characters; line_left carries the room
-// left on the current line from one chunk to the next.
-std::size_t lay_out(const char* in, std::size_t len, std::size_t width,
-                    std::size_t& line_left, char* out) {
+// Lays text out in lines of l.width characters.
+std::size_t lay_out(const char* in, std::size_t len, layout& l, char* out) {
   char* start = out;
   while (len != 0) {
-    const std::size_t take = len < line_left ? len : line_left;
+    const std::size_t take = len < l.line_left ? len : l.line_left;
     std::memcpy(out, in, take);
     out += take;
     in += take;
     len -= take;
-    line_left -= take;
-    if (line_left == 0) {
+    l.line_left -= take;
+    if (l.line_left == 0) {
+      if (l.crlf) *out++ = '\r';
       *out++ = '\n';
-      line_left = width;
+      l.line_left = l.width;
     }
   }
   return static_cast<std::size_t>(out - start);
 }
 
-// Encodes len bytes, a multiple of 3, straight into lines of width
-// characters, a multiple of 4, so that every line holds whole groups.
+// Encodes len bytes, a multiple of 3, straight into LF-ended lines of
+// l.width characters, a multiple of 4, so that every line holds whole
+// groups.
 std::size_t encode_lines(const codec_kernel& kernel, const std::uint8_t* in,
-                         std::size_t len, std::size_t width,
-                         std::size_t& line_left, char* out) {
-  const std::size_t first = len < line_left / 4 * 3 ? len : line_left / 4 * 3;
+                         std::size_t len, layout& l, char* out) {
+  const std::size_t first = len < l.line_left / 4 * 3 ? len : l.line_left / 4 * 3;
   std::size_t written = kernel.encode(in, first, out, 0);
-  line_left -= first / 3 * 4;
-  if (line_left == 0) {
+  l.line_left -= first / 3 * 4;
+  if (l.line_left == 0) {
     out[written++] = '\n';
-    written += kernel.encode(in + first, len - first, out + written, width);
-    line_left = width - (len - first) / 3 * 4 % width;
+    written += kernel.encode(in + first, len - first, out + written, l.width);
+    l.line_left = l.width - (len - first) / 3 * 4 % l.width;
   }
   return written;
 }
 
 // The text of n bytes of chunk, laid out in lines.
-std::size_t encode_chunk(const codec_kernel& kernel, std::size_t n, std::size_t width,
-                         std::size_t& line_left) {
+std::size_t encode_chunk(const codec_kernel& kernel, std::size_t n, layout& l) {
   const std::size_t whole = n / 3 * 3;
   char tail[4];
   const std::size_t tail_len = encode_tail(chunk + whole, n - whole, tail);
-  if (width == 0) {
+  if (l.width == 0) {
     const std::size_t len = kernel.encode(chunk, whole, lines, 0);
     std::memcpy(lines + len, tail, tail_len);
     return len + tail_len;
   }
-  if (width % 4 == 0) {
-    const std::size_t len = encode_lines(kernel, chunk, whole, width, line_left, lines);
-    return len + lay_out(tail, tail_len, width, line_left, lines + len);
+  // The kernels end lines with LF alone; CR LF lines are laid out here,
+  // one copy of each line, as lines of other widths are.
+  if (l.width % 4 == 0 && !l.crlf) {
+    const std::size_t len = encode_lines(kernel, chunk, whole, l, lines);
+    return len + lay_out(tail, tail_len, l, lines + len);
   }
   const std::size_t len = kernel.encode(chunk, whole, text, 0);
   std::memcpy(text + len, tail, tail_len);
-  return lay_out(text, len + tail_len, width, line_left, lines);
+  return lay_out(text, len + tail_len, l, lines);
 }
 
 // fwrite can count bytes as written when a flush has failed (glibc does,
@@ -97,10 +106,10 @@ bool write_all(const char* data, std::size_t len, std::FILE* output) {
 }  // namespace
 
 stream_status encode_stream(std::FILE* input, std::FILE* output,
-                            std::int32_t wrap_width) {
+                            std::int32_t wrap_width, line_end eol) {
   const codec_kernel& kernel = active_kernel();
   const auto width = static_cast<std::size_t>(wrap_width);
-  std::size_t line_left = width;
+  layout l{width, eol == line_end::crlf, width};
   for (;;) {
     std::size_t n = std::fread(chunk, 1, chunk_bytes, input);
     if (n < chunk_bytes && std::ferror(input)) {
@@ -108,17 +117,18 @@ stream_status encode_stream(std::FILE* input, std::FILE* output,
       // the bytes after them are unknown.
       const int error = errno;
       n = n / 3 * 3;
-      if (n != 0 && !write_all(lines, encode_chunk(kernel, n, width, line_left), output))
+      if (n != 0 && !write_all(lines, encode_chunk(kernel, n, l), output))
         return stream_status::write_error;
       errno = error;
       return stream_status::read_error;
     }
     if (n == 0) break;
-    if (!write_all(lines, encode_chunk(kernel, n, width, line_left), output))
+    if (!write_all(lines, encode_chunk(kernel, n, l), output))
       return stream_status::write_error;
     if (n < chunk_bytes) break;
   }
-  if (line_left != width && !write_all("\n", 1, output))
+  const char* const last_end = l.crlf ? "\r\n" : "\n";
+  if (l.line_left != width && !write_all(last_end, std::strlen(last_end), output))
     return stream_status::write_error;
   return stream_status::ok;
 }

@@ -74,23 +74,28 @@ def out_nl(args, data):
     return data if decodes(args) else nl(data)
 
 
-def _windows_limits(cmd):
+def _windows_limits(cmd, text_args):
     """Cases that a Windows command line cannot carry are skipped."""
-    if any(not a.isascii() for a in cmd[len(CFG.runner) + 1:]):
+    if not text_args and any(not a.isascii() for a in cmd[len(CFG.runner) + 1:]):
         raise unittest.SkipTest("Windows hands a program its arguments as text in the ANSI code page, "
                                 "so these bytes cannot reach it unchanged")
     if sum(len(a) + 3 for a in cmd[len(CFG.runner):]) > WINDOWS_COMMAND_LINE:
         raise unittest.SkipTest("a Windows command line holds at most %d characters" % WINDOWS_COMMAND_LINE)
 
 
-def run(args, stdin=b"", stdout=None, cwd=None, env=None, timeout=TIMEOUT):
+def run(args, stdin=b"", stdout=None, cwd=None, env=None, timeout=TIMEOUT, text_args=False):
     """Run the binary; returns (status, stdout bytes, stderr bytes).
 
     stdin: bytes, a file object / descriptor, subprocess.DEVNULL, or CLOSED.
-    stdout: None to capture, a file object, or CLOSED (stdout then b"")."""
+    stdout: None to capture, a file object, or CLOSED (stdout then b"").
+    text_args: the arguments are text, and the case expects a Windows
+    program to get them as such: Wine turns a UTF-8 argv into the wide
+    command line, which it then hands over in the ANSI code page too."""
     cmd = CFG.runner + [CFG.binary] + [os.fsencode(a) if isinstance(a, str) else a for a in args]
     if CFG.windows:
-        _windows_limits([os.fsencode(a) if isinstance(a, str) else a for a in cmd])
+        _windows_limits([os.fsencode(a) if isinstance(a, str) else a for a in cmd], text_args)
+        if text_args:   # Wine reads argv in the locale's character set
+            env = dict(os.environ if env is None else env, LC_ALL="C.UTF-8")
     closes = []
     if stdin is CLOSED:
         closes.append(0)

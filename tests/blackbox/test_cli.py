@@ -170,6 +170,42 @@ class InputsAndOperands(Case):
             self.check(["-s", "abc"], out=b"YWJj\n", env=dict(os.environ, TMPDIR="/nonexistent/tmp"))
         self.check(["-d", "-s", "QU#JD"], err=b"base64: invalid input\n", status=1)
 
+    def test_names_and_texts_beyond_the_code_page(self):
+        # A Windows program gets its arguments in the ANSI code page too:
+        # under Wine in a UTF-8 locale that is 1252, which holds "café" but
+        # not "文件" or "ł". Files open by any name; a -s text is taken only
+        # when the code page holds it exactly. On Linux arguments are bytes.
+        d, data = self.dir.name, bytes(range(256)) * 3
+        for name in ("文件-ł.bin", "café.bin"):
+            with self.subTest(name=name):
+                for suffix, content in (("", data), (".b64", B64(data, 76))):
+                    with open(os.path.join(d, name + suffix), "wb") as fh:
+                        fh.write(content)
+                self.check([name], out=B64(data, 76), cwd=d, text_args=True)
+                self.check(["-d", name + ".b64"], out=data, cwd=d, text_args=True)
+        # A name that opens nothing is quoted as the program got it.
+        shown = b"nofile-l" if CFG.windows else "nofile-ł".encode()
+        self.check_errno(["nofile-ł"], prefix=b"base64: " + shown + b": ", sys_text=ENOENT,
+                         cwd=d, text_args=True)
+        code_page = "cp1252" if CFG.windows else "utf-8"
+        for argv in (["-s", "café"], ["--string=½ Ölçü"], ["-w", "3", "-s", "É"]):
+            with self.subTest(argv=argv):
+                text = argv[-1].partition("=")[2] or argv[-1]
+                width = int(argv[1]) if argv[0] == "-w" else 76
+                self.check(argv, out=B64(text.encode(code_page), width), text_args=True)
+        unheld = (b"", b"base64: the -s text has characters that the current code page cannot represent; "
+                       b"put it in a file and name the file instead\n", 1)
+        abc = (b"YWJj\n", b"", 0)
+        for argv, on_windows, on_linux in (
+                (["-s", "文件"], unheld, (B64("文件".encode(), 76), b"", 0)),
+                (["-sł"], unheld, (B64("ł".encode(), 76), b"", 0)),
+                (["-s", "文件", "-s", "abc"], abc, abc),     # only the last -s counts
+                (["-di", "-s", "YWJj文件"], unheld, (b"abc", b"", 0)),
+                (["--decode", "--string=ł"], unheld, (b"", b"base64: invalid input\n", 1))):
+            with self.subTest(argv=argv):
+                out, err, status = on_windows if CFG.windows else on_linux
+                self.check(argv, out=out, err=err, status=status, text_args=True)
+
     def test_open_and_read_failures(self):
         for argv, name, text in [(["nofile"], b"nofile", ENOENT), (["-d", "nofile"], b"nofile", ENOENT),
                                  ([""], b"", ENOENT), (["-d-x"], b"-d-x", ENOENT), (["dir"], b"dir", EISDIR),

@@ -2,8 +2,10 @@
 bytes and the bytes read from standard input pass unchanged, while encoded
 lines end the way the platform's text does."""
 import base64
+import random
 
 from harness import CFG, Case, run
+import reference
 
 # Every byte, with the ones a text-mode stream would change or stop at:
 # 10 (gains a 13), 13 10 (loses the 13) and 26 (end of file on Windows).
@@ -34,6 +36,17 @@ class StreamModes(Case):
                 st, out, err = run(argv, stdin)
                 self.assertEqual((st, err), (0, b""))
                 self.assertEqual(out, b"".join(line + eol() for line in lines))
+
+    def test_encoded_lines_in_every_width_class(self):
+        # Over more than one read chunk (196608 bytes), every kind of width:
+        # none, 1, odd, even but not a multiple of 4, multiples of 4, the
+        # default and one beyond any line; the last line ends too.
+        data = random.Random(CFG.seed).randbytes(2 * 196608 + 7)
+        for width in (0, 1, 5, 6, 8, 64, 76, 2147483647):
+            with self.subTest(width=width):
+                st, out, err = run(["-w", str(width)], data)
+                self.assertEqual((st, err), (0, b""))
+                self.assertEqual(out, reference.encode(data, width).replace(b"\n", eol()))
 
     def test_standard_input_is_read_as_bytes(self):
         st, out, err = run(["-w", "0"], BYTES)

@@ -9,12 +9,14 @@ namespace {
 
 using tessaly::stream_status;
 
+using tessaly::line_end;
+
 // The unwrapped text, laid out in lines of width characters.
-std::string wrapped(const std::string& text, std::size_t width) {
+std::string wrapped(const std::string& text, std::size_t width, line_end eol = line_end::lf) {
   if (width == 0) return text;
   std::string out;
   for (std::size_t i = 0; i < text.size(); i += width)
-    out += text.substr(i, width) + "\n";
+    out += text.substr(i, width) + (eol == line_end::crlf ? "\r\n" : "\n");
   return out;
 }
 
@@ -22,13 +24,14 @@ struct encode_case {
   std::string input;
   int width;
   std::string expected;
+  line_end eol = line_end::lf;
 };
 
 class EncoderVectors : public testing::TestWithParam<encode_case> {};
 
 TEST_P(EncoderVectors, WritesTheExactText) {
   const auto& c = GetParam();
-  const stream_result r = run_encode(c.input, c.width);
+  const stream_result r = run_encode(c.input, c.width, c.eol);
   EXPECT_EQ(r.status, stream_status::ok);
   EXPECT_EQ(r.out, c.expected);
 }
@@ -41,7 +44,15 @@ INSTANTIATE_TEST_SUITE_P(
                     encode_case{"abc", 1, "Y\nW\nJ\nj\n"},
                     encode_case{"abcd", 3, "YWJ\njZA\n==\n"},
                     encode_case{"foobar", 4, "Zm9v\nYmFy\n"},
-                    encode_case{"\xff\xfe\xfd", 76, "//79\n"}));
+                    encode_case{"\xff\xfe\xfd", 76, "//79\n"},
+                    // CR LF: the same text, each line end two bytes.
+                    encode_case{"", 76, "", line_end::crlf},
+                    encode_case{"abc", 0, "YWJj", line_end::crlf},
+                    encode_case{"a", 76, "YQ==\r\n", line_end::crlf},
+                    encode_case{"abc", 1, "Y\r\nW\r\nJ\r\nj\r\n", line_end::crlf},
+                    encode_case{"abcd", 3, "YWJ\r\njZA\r\n==\r\n", line_end::crlf},
+                    encode_case{"foobar", 4, "Zm9v\r\nYmFy\r\n", line_end::crlf},
+                    encode_case{"foobarx", 8, "Zm9vYmFy\r\neA==\r\n", line_end::crlf}));
 
 TEST(Encoder, FillsLinesExactlyWithoutAnEmptyLine) {
   const std::string input(57, '\0');
@@ -54,14 +65,19 @@ TEST(Encoder, CarriesTheLineAcrossChunks) {
   // Lengths around the read chunk and the old 3072-byte boundary; lines
   // must run on across every chunk.
   std::mt19937 rng(7);
-  for (std::size_t len : {3071u, 3072u, 3073u, 49151u, 49152u, 49153u, 98305u}) {
+  // 196609 bytes fill a whole chunk, which at width 1 with CR LF is three
+  // times its text.
+  for (std::size_t len : {3071u, 3072u, 3073u, 49151u, 49152u, 49153u, 98305u, 196609u}) {
     std::string input(len, '\0');
     for (auto& ch : input) ch = static_cast<char>(rng());
     for (int width : {0, 1, 76, 77, 4096}) {
-      SCOPED_TRACE(testing::Message() << "len " << len << " width " << width);
-      const stream_result r = run_encode(input, width);
-      EXPECT_EQ(r.status, stream_status::ok);
-      EXPECT_TRUE(same_bytes(r.out, wrapped(reference_encode(input), width)));
+      for (line_end eol : {line_end::lf, line_end::crlf}) {
+        SCOPED_TRACE(testing::Message() << "len " << len << " width " << width
+                                        << (eol == line_end::crlf ? " CR LF" : " LF"));
+        const stream_result r = run_encode(input, width, eol);
+        EXPECT_EQ(r.status, stream_status::ok);
+        EXPECT_TRUE(same_bytes(r.out, wrapped(reference_encode(input), width, eol)));
+      }
     }
   }
   const std::string zeros(3073, '\0');

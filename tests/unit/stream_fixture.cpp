@@ -37,9 +37,9 @@ stream_result run_stream(std::string_view input, Run run) {
 
 }  // namespace
 
-stream_result run_encode(std::string_view input, std::int32_t width) {
-  return run_stream(input, [width](std::FILE* in, std::FILE* out) {
-    return tessaly::encode_stream(in, out, width);
+stream_result run_encode(std::string_view input, std::int32_t width, tessaly::line_end eol) {
+  return run_stream(input, [width, eol](std::FILE* in, std::FILE* out) {
+    return tessaly::encode_stream(in, out, width, eol);
   });
 }
 

@@ -14,7 +14,8 @@ struct stream_result {
   std::string out;
 };
 
-stream_result run_encode(std::string_view input, std::int32_t width);
+stream_result run_encode(std::string_view input, std::int32_t width,
+                         tessaly::line_end eol = tessaly::line_end::lf);
 stream_result run_decode(std::string_view input, bool ignore_garbage);
 
 // The reference encoding, unwrapped.
