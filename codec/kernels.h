@@ -20,6 +20,14 @@
 #else
 #define TESSALY_X86_64_KERNELS 0
 #endif
+// NEON is part of every AArch64 CPU, so no check is needed at run time. The
+// kernel reads its lanes in little-endian order, which big-endian AArch64
+// (rare) does not share: that one gets the scalar kernel.
+#if defined(__aarch64__) && defined(__AARCH64EL__)
+#define TESSALY_NEON_KERNEL 1
+#else
+#define TESSALY_NEON_KERNEL 0
+#endif
 
 namespace tessaly {
 
@@ -53,6 +61,9 @@ extern const codec_kernel avx2_kernel;
 #endif
 #if TESSALY_X86_64_KERNELS
 extern const codec_kernel vbmi_kernel;
+#endif
+#if TESSALY_NEON_KERNEL
+extern const codec_kernel neon_kernel;
 #endif
 
 // The kernels this build holds that this CPU can run, best last.

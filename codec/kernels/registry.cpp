@@ -14,6 +14,9 @@ const codec_kernel* const all_kernels[] = {
 #if TESSALY_X86_64_KERNELS
     &vbmi_kernel,
 #endif
+#if TESSALY_NEON_KERNEL
+    &neon_kernel,
+#endif
 };
 
 const codec_kernel* usable[std::size(all_kernels)];

@@ -1,7 +1,7 @@
 # Installs the build into a fresh prefix and checks the tree: exactly the
 # program and its man page, where packagers and man(1) look for them, and a
 # program that runs from there.
-#   cmake -DBUILD_DIR=... -DPREFIX=... -DSOURCE_DIR=... -P check_install.cmake
+#   cmake -DBUILD_DIR=... -DPREFIX=... -DSOURCE_DIR=... [-DRUNNER=qemu-...] -P check_install.cmake
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE status OUTPUT_QUIET)
@@ -23,7 +23,7 @@ if(differs)
   message(FATAL_ERROR "the installed man page differs from man/base64.1")
 endif()
 
-execute_process(COMMAND "${PREFIX}/bin/base64" -s abc
+execute_process(COMMAND ${RUNNER} "${PREFIX}/bin/base64" -s abc
                 RESULT_VARIABLE status OUTPUT_VARIABLE out)
 if(NOT status EQUAL 0 OR NOT out STREQUAL "YWJj\n")
   message(FATAL_ERROR "installed program: status ${status}, output '${out}'")

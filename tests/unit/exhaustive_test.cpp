@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -51,6 +52,11 @@ std::string bytes_of(std::uint32_t value, std::size_t len) {
   return data;
 }
 
+// Under an emulator a stream run costs many times as much, so there
+// the three-byte inputs are sampled; the kernels still meet every group
+// below.
+std::uint32_t three_byte_step() { return std::getenv("TESSALY_EMULATED") != nullptr ? 251 : 1; }
+
 // The streams at one width, with the kernel the program uses. The kernels
 // themselves get every group below.
 class EveryWidth : public testing::TestWithParam<std::int32_t> {};
@@ -65,8 +71,9 @@ TEST_P(EveryWidth, EncodesAndRoundTripsEveryInputUpToThreeBytes) {
   };
   reusable_streams streams;
   std::string text;
+  const std::uint32_t step = three_byte_step();
   for (std::size_t len = 0; len <= 3; ++len) {
-    for (std::uint32_t value = 0; value < (1u << (8 * len)); ++value) {
+    for (std::uint32_t value = 0; value < (1u << (8 * len)); value += len == 3 ? step : 1) {
       const std::string data = bytes_of(value, len);
       ASSERT_EQ(streams.run(data, encode), stream_status::ok);
       text = streams.out();
