@@ -1,13 +1,23 @@
-// Runs a check once with each kernel this CPU can run, so that the fast
-// kernels are fuzzed as soon as the build holds them.
+// One parameter byte picks the kernel and the decoding mode of an input:
+// each input then runs once rather than once per kernel and mode, and the
+// fuzzer still reaches them all through the byte.
 #pragma once
+
+#include <cstdint>
 
 #include "codec/kernels.h"
 
-template <typename Check>
-void for_each_kernel(Check check) {
-  for (const tessaly::codec_kernel* kernel : tessaly::available_kernels()) {
-    tessaly::use_kernel(*kernel);
-    check(*kernel);
-  }
+struct kernel_choice {
+  const tessaly::codec_kernel* kernel;
+  bool ignore_garbage;
+};
+
+// The low bit is the mode; the rest, modulo the number of kernels this CPU
+// can run, is the kernel, so a longer list needs no change here (up to 128
+// kernels stay reachable).
+inline kernel_choice choose_kernel(std::uint8_t choice) {
+  const auto kernels = tessaly::available_kernels();
+  const tessaly::codec_kernel* kernel = kernels[(choice >> 1) % kernels.size()];
+  tessaly::use_kernel(*kernel);
+  return {kernel, (choice & 1) != 0};
 }
