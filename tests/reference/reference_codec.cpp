@@ -43,25 +43,33 @@ void decode_groups(std::string_view text, std::string& out) {
 
 }  // namespace
 
-std::string encode(std::string_view data, std::int32_t width) {
-  // Room reserved at once here and below: the fuzzers pass texts of
-  // hundreds of KiB, where growing strings cost most of their time.
-  std::string text;
-  text.reserve((data.size() + 2) / 3 * 4);
+void encode_into(std::string_view data, std::int32_t width, std::string& text) {
+  text.clear();
+  text.reserve((data.size() + 2) / 3 * 4 * 2);
+  const auto w = static_cast<std::size_t>(width);
+  std::size_t column = 0;
+  const auto put = [&](char c) {
+    text += c;
+    if (w != 0 && ++column == w) {
+      text += '\n';
+      column = 0;
+    }
+  };
   for (std::size_t i = 0; i < data.size(); i += 3) {
     const std::string_view group = data.substr(i, 3);
     std::uint32_t bits = 0;
     for (std::size_t k = 0; k < 3; ++k)
       bits = bits << 8 | (k < group.size() ? static_cast<unsigned char>(group[k]) : 0u);
     for (std::size_t k = 0; k < 4; ++k)
-      text += k <= group.size() ? alphabet[bits >> (18 - 6 * k) & 63] : '=';
+      put(k <= group.size() ? alphabet[bits >> (18 - 6 * k) & 63] : '=');
   }
-  if (width == 0 || text.empty()) return text;
-  std::string lines;
-  const auto w = static_cast<std::size_t>(width);
-  lines.reserve(text.size() + text.size() / w + 1);
-  for (std::size_t i = 0; i < text.size(); i += w) lines.append(text, i, w).append("\n");
-  return lines;
+  if (column != 0) text += '\n';
+}
+
+std::string encode(std::string_view data, std::int32_t width) {
+  std::string text;
+  encode_into(data, width, text);
+  return text;
 }
 
 decoded decode(std::string_view data, bool ignore_garbage) {
