@@ -12,6 +12,10 @@ namespace reference {
 // newline; width 0 gives one run without a newline.
 std::string encode(std::string_view data, std::int32_t width);
 
+// The same into text, whose buffer is reused: the fuzzers encode hundreds
+// of KiB, and a fresh buffer each time costs more than the encoding.
+void encode_into(std::string_view data, std::int32_t width, std::string& text);
+
 struct decoded {
   std::string out;
   bool ok;  // false: invalid input, out holds the earlier blocks' bytes
