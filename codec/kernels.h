@@ -1,6 +1,6 @@
 // One interface over the instruction-set kernels that do the codec's bulk
 // work. Each kernel handles whole groups only; the streams around them
-// handle padding, partial lines, other white space and errors. Adding a
+// handle padding, partial lines and errors. Adding a
 // kernel means one file in codec/kernels/ and one line in its registry.cpp.
 #pragma once
 
@@ -40,8 +40,8 @@ struct codec_kernel {
   std::size_t (*encode)(const std::uint8_t* in, std::size_t len, char* out,
                         std::size_t line_chars);
   // Decodes groups of four alphabet characters into three bytes each,
-  // passing over any line feeds and carriage returns before and inside a
-  // group. Stops before the first group that meets any other byte or the
+  // passing over any white space (line feed, carriage return, space, tab)
+  // before and inside a group. Stops before the first group that meets any other byte or the
   // end of the input; consumed ends just after the last whole group's
   // fourth character. out has room for len / 4 * 3 bytes.
   decoded_run (*decode)(const char* in, std::size_t len, std::uint8_t* out);

@@ -37,7 +37,7 @@ std::string with_breaks(const std::string& text, std::size_t width, const char* 
 }
 
 // Exactly what the kernel contract promises: groups of alphabet characters
-// with LF and CR passed over, up to the first other byte.
+// with white space passed over, up to the first other byte.
 struct kernel_output {
   decoded_run run;
   std::string bytes;
@@ -172,7 +172,8 @@ TEST(ScalarKernel, DecodesUpToTheLastWholeGroup) {
   const decode_case cases[] = {
       {"", 0, ""},           {"QUJD", 4, "ABC"},       {"QUJ", 0, ""},
       {"QU\nJD\n", 5, "ABC"}, {"\r\nQUJD", 6, "ABC"},   {"QUJD=QUJD", 4, "ABC"},
-      {"QUJDQ UJD", 4, "ABC"}, {"QUJDQQ==", 4, "ABC"}, {std::string("QU\0JD", 5), 0, ""},
+      {"QUJDQ UJD", 9, "ABCABC"}, {"QUJDQQ==", 4, "ABC"}, {std::string("QU\0JD", 5), 0, ""},
+      {"\t QU\tJ D \r\n", 8, "ABC"}, {"  \n\t", 0, ""}, {"QUJD \t#QUJD", 4, "ABC"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in);
