@@ -53,6 +53,7 @@ extern const codec_kernel avx2_kernel;
 #endif
 #if TESSALY_X86_64_KERNELS
 extern const codec_kernel vbmi_kernel;
+extern const codec_kernel vbmi2_kernel;
 #endif
 
 // The kernels this build holds that this CPU can run, best last.
