@@ -141,7 +141,12 @@ TEST_P(Kernel, DecodesEveryLengthAsTheScalarKernel) {
     const std::string text = random_text(rng, len);
     std::vector<std::string> inputs = {text, with_breaks(text, 76, "\n"),
                                        with_breaks(text, 64, "\r\n"), with_breaks(text, 5, "\n"),
-                                       with_breaks(text, 31, "\n\n")};
+                                       with_breaks(text, 31, "\n\n"), with_breaks(text, 76, " \n"),
+                                       with_breaks(text, 60, "\t \r\n"), with_breaks(text, 3, " \t ")};
+    // A run of white space at every offset of a 64-byte window, one per length.
+    std::string spaced = text;
+    spaced.insert(std::min(len, len % 64), std::string(" \t\n  \t\r\n \t").substr(0, 1 + len % 11));
+    inputs.push_back(spaced);
     // One byte of any kind at a random place, and every byte value once.
     std::string spoiled = text;
     spoiled.insert(len ? rng() % len : 0, 1, odd_bytes[rng() % odd_bytes.size()]);
