@@ -58,33 +58,34 @@ TESSALY_VBMI inline __m512i encode_48(const std::uint8_t* in) {
   return permute(fields, load(encode_alphabet));
 }
 
-// Each character moved down by one place, with a newline after the last.
-constexpr std::array<std::uint8_t, 64> make_end_line() {
-  std::array<std::uint8_t, 64> index{};
-  for (int i = 0; i < 64; ++i) index[i] = static_cast<std::uint8_t>(i + 1);  // 64: the newline
-  return index;
-}
-
-alignas(64) constexpr auto end_line_index = make_end_line();
-
-// Lines of 64 characters or more, a whole line a step: vectors from the
-// start of the line, then one more that ends with the line, encoded again
-// from its last 48 bytes and shifted by one place to take the newline.
-// The stores overlap instead of branching on where the line ends.
+// Lines of 64 characters or more: each step writes its 64 characters with
+// the newline, if one falls among them, put in by the same permutation
+// that shifts the characters after it up by one.
 TESSALY_VBMI std::size_t encode_long_lines(const std::uint8_t* in, std::size_t len, char*& out,
                                            std::size_t line_chars, std::size_t& left) {
-  const std::size_t line_bytes = line_chars / 4 * 3;
-  const __m512i end_line = load(end_line_index.data());
+  const __m512i index = load(byte_index.data());
   const __m512i newline = _mm512_set1_epi8('\n');
   std::size_t p = 0;
-  for (; len - p >= line_bytes; p += line_bytes) {
-    for (std::size_t c = 0; c + 63 < line_chars; c += 64)
-      _mm512_storeu_si512(out + c, encode_48(in + p + c / 4 * 3));
-    const __m512i last = encode_48(in + p + line_bytes - 48);
-    _mm512_storeu_si512(out + line_chars - 63, _mm512_permutex2var_epi8(last, end_line, newline));
-    out += line_chars + 1;
+  for (; len - p >= 48; p += 48) {
+    const __m512i chars = encode_48(in + p);
+    if (left > 64) {
+      _mm512_storeu_si512(out, chars);
+      out += 64;
+      left -= 64;
+    } else if (left == 64) {
+      _mm512_storeu_si512(out, chars);
+      out[64] = '\n';
+      out += 65;
+      left = line_chars;
+    } else {
+      const __m512i shifted = _mm512_mask_sub_epi8(index, all_64 << left, index, _mm512_set1_epi8(1));
+      _mm512_storeu_si512(out, _mm512_mask_permutexvar_epi8(newline, ~(std::uint64_t{1} << left),
+                                                            shifted, chars));
+      _mm512_mask_storeu_epi8(out + 1, std::uint64_t{1} << 63, chars);
+      out += 65;
+      left = line_chars - (64 - left);
+    }
   }
-  left = line_chars;
   return p;
 }
 
