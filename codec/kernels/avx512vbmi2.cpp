@@ -1,7 +1,8 @@
 // The AVX-512 VBMI2 kernel: decoding squeezes the white space out of each
-// 64-byte window with one byte compress and joins what is left to the
-// values held from the windows before, so wrapped text takes the same
-// fixed steps as unbroken text. Encoding is the VBMI kernel's.
+// 64-byte window with one byte compress into a stage, a round of windows at
+// a time, and decodes the stage while the next round is squeezed, so that
+// wrapped text takes the same fixed 64-byte steps as unbroken text.
+// Encoding is the VBMI kernel's.
 #include "codec/kernels.h"
 
 #if TESSALY_X86_64_KERNELS
@@ -71,6 +72,7 @@ struct ready_values {
   std::uint8_t* out;
 };
 
+// The ready vectors from the from-th on.
 TESSALY_VBMI2 inline void decode_ready(const ready_values& ready, std::size_t from) {
   for (std::size_t k = from; k < ready.vectors; ++k)
     store_groups(load(ready.stage + 64 * k), first_bytes(48), ready.out + 48 * k);
