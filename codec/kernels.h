@@ -1,7 +1,7 @@
 // One interface over the instruction-set kernels that do the codec's bulk
 // work. Each kernel handles whole groups only; the streams around them
-// handle padding, partial lines and errors. Adding a
-// kernel means one file in codec/kernels/ and one line in its registry.cpp.
+// handle padding, partial lines and errors. Adding a kernel means one file
+// in codec/kernels/ and one line in its registry.cpp.
 #pragma once
 
 #include <cstddef>
@@ -41,9 +41,9 @@ struct codec_kernel {
                         std::size_t line_chars);
   // Decodes groups of four alphabet characters into three bytes each,
   // passing over any white space (line feed, carriage return, space, tab)
-  // before and inside a group. Stops before the first group that meets any other byte or the
-  // end of the input; consumed ends just after the last whole group's
-  // fourth character. out has room for len / 4 * 3 bytes.
+  // before and inside a group. Stops before the first group that meets any
+  // other byte or the end of the input; consumed ends just after the last
+  // whole group's fourth character. out has room for len / 4 * 3 bytes.
   decoded_run (*decode)(const char* in, std::size_t len, std::uint8_t* out);
 };
 
