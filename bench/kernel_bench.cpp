@@ -1,5 +1,6 @@
 // The kernels in memory: input bytes per second for each kernel this CPU
-// can run, encoding and decoding, unbroken and in 76-column lines.
+// can run, encoding and decoding, unbroken and in 76-column lines (ended
+// by LF, CR LF, or a space and LF).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((name + "/decode").c_str(), decode, k, std::size_t{0}, "");
     benchmark::RegisterBenchmark((name + "/decode_lines76").c_str(), decode, k, line_chars, "\n");
     benchmark::RegisterBenchmark((name + "/decode_crlf76").c_str(), decode, k, line_chars, "\r\n");
+    benchmark::RegisterBenchmark((name + "/decode_spaces76").c_str(), decode, k, line_chars, " \n");
   }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -12,7 +12,8 @@ std::int32_t decode_text(std::uint8_t* out, const char* text, std::size_t len) {
   const std::size_t max_chars = decoded_block_capacity / 3 * 4;
 
   // Clean groups go through the kernel; it stops at the first group that
-  // holds anything but alphabet characters and line breaks, and the exact loop below takes over from there.
+  // holds anything but alphabet characters and white space, and the exact
+  // loop below takes over from there.
   const decoded_run run = active_kernel().decode(text, len < max_chars ? len : max_chars, out);
   std::size_t i = run.consumed;
   std::size_t written = run.written;

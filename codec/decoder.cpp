@@ -88,7 +88,7 @@ struct reader {
   }
 };
 
-// Decodes a block that holds only alphabet characters and line breaks
+// Decodes a block that holds only alphabet characters and white space
 // straight from the input, its carried characters put in front of it.
 // Any other block is left to the exact path: false, nothing committed.
 bool decode_clean_block(char* block, std::size_t len, char* carry,
@@ -97,12 +97,12 @@ bool decode_clean_block(char* block, std::size_t len, char* carry,
   char* const start = block - carry_len;
   std::memcpy(start, carry, carry_len);
   const decoded_run run = active_kernel().decode(start, len + carry_len, out);
-  // What the kernel left must be line breaks and the next carry.
+  // What the kernel left must be white space and the next carry.
   char next[3];
   std::size_t next_len = 0;
   for (std::size_t i = run.consumed; i < len + carry_len; ++i) {
     const auto c = static_cast<unsigned char>(start[i]);
-    if (c == '\n' || c == '\r') continue;
+    if (classes[c] == white) continue;
     if (classes[c] != kept || next_len == 3) return false;
     next[next_len++] = static_cast<char>(c);
   }

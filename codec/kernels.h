@@ -1,7 +1,7 @@
 // One interface over the instruction-set kernels that do the codec's bulk
 // work. Each kernel handles whole groups only; the streams around them
-// handle padding, partial lines, other white space and errors. Adding a
-// kernel means one file in codec/kernels/ and one line in its registry.cpp.
+// handle padding, partial lines and errors. Adding a kernel means one file
+// in codec/kernels/ and one line in its registry.cpp.
 #pragma once
 
 #include <cstddef>
@@ -48,10 +48,10 @@ struct codec_kernel {
   std::size_t (*encode)(const std::uint8_t* in, std::size_t len, char* out,
                         std::size_t line_chars);
   // Decodes groups of four alphabet characters into three bytes each,
-  // passing over any line feeds and carriage returns before and inside a
-  // group. Stops before the first group that meets any other byte or the
-  // end of the input; consumed ends just after the last whole group's
-  // fourth character. out has room for len / 4 * 3 bytes.
+  // passing over any white space (line feed, carriage return, space, tab)
+  // before and inside a group. Stops before the first group that meets any
+  // other byte or the end of the input; consumed ends just after the last
+  // whole group's fourth character. out has room for len / 4 * 3 bytes.
   decoded_run (*decode)(const char* in, std::size_t len, std::uint8_t* out);
 };
 
@@ -61,6 +61,7 @@ extern const codec_kernel avx2_kernel;
 #endif
 #if TESSALY_X86_64_KERNELS
 extern const codec_kernel vbmi_kernel;
+extern const codec_kernel vbmi2_kernel;
 #endif
 #if TESSALY_NEON_KERNEL
 extern const codec_kernel neon_kernel;

@@ -111,11 +111,20 @@ TESSALY_AVX2 inline void decode_32(__m256i chars, std::uint8_t* out) {
                       _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7)));
 }
 
-// Decodes the 32 characters at in + p with the line break of cut bytes at
-// offset at taken out, if that leaves only alphabet characters.
-template <std::size_t cut>
-TESSALY_AVX2 inline bool cut_break(const char* in, __m256i chars, std::size_t at, std::size_t& p,
-                                   std::uint8_t* out) {
+// A mask of the bytes of chars that are white space: each is the one byte
+// of its low nibble that can be.
+TESSALY_AVX2 inline std::uint32_t white_space(__m256i chars) {
+  const __m256i by_low = _mm256_setr_epi8(
+      ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', -1, -1, '\r', -1, 0,  //
+      ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', -1, -1, '\r', -1, 0);
+  const __m256i low = _mm256_and_si256(chars, _mm256_set1_epi8(0x0F));
+  return static_cast<std::uint32_t>(
+      _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(by_low, low), chars)));
+}
+
+// As cut_break, for a run of any length.
+TESSALY_AVX2 inline bool cut_run(const char* in, __m256i chars, std::size_t at, std::size_t cut,
+                                 std::size_t& p, std::uint8_t* out) {
   const __m256i index = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
                                          17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
   const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + p + cut));
@@ -125,6 +134,14 @@ TESSALY_AVX2 inline bool cut_break(const char* in, __m256i chars, std::size_t at
   decode_32(joined, out);
   p += 32 + cut;
   return true;
+}
+
+// Decodes the 32 characters at in + p with the white space of cut bytes at
+// offset at taken out, if that leaves only alphabet characters.
+template <std::size_t cut>
+TESSALY_AVX2 inline bool cut_break(const char* in, __m256i chars, std::size_t at, std::size_t& p,
+                                   std::uint8_t* out) {
+  return cut_run(in, chars, at, cut, p, out);
 }
 
 TESSALY_AVX2 decoded_run decode_avx2(const char* in, std::size_t len, std::uint8_t* out) {
@@ -149,6 +166,19 @@ TESSALY_AVX2 decoded_run decode_avx2(const char* in, std::size_t len, std::uint8
       continue;
     }
     if (in[p + at] == '\r' && in[p + at + 1] == '\n' && cut_break<2>(in, chars, at, p, out + w)) {
+      w += 24;
+      continue;
+    }
+    // Any other run of white space, such as spaces before a line end.
+    const std::uint64_t white = white_space(chars) >> at;
+    const auto run = static_cast<std::size_t>(__builtin_ctzll(~white));
+    // Short runs by their length, so that the next load waits on a
+    // prediction again.
+    if (run != 0 && len - p >= 32 + run &&
+        (run == 1   ? cut_break<1>(in, chars, at, p, out + w)
+         : run == 2 ? cut_break<2>(in, chars, at, p, out + w)
+         : run == 3 ? cut_break<3>(in, chars, at, p, out + w)
+                    : cut_run(in, chars, at, run, p, out + w))) {
       w += 24;
       continue;
     }

@@ -13,14 +13,14 @@
 #include <cstdint>
 
 #include "codec/alphabet.h"
+#include "codec/kernels/avx512.h"
 #include "codec/kernels/cpu_features.h"
 #include "codec/kernels/steps.h"
-
-#define TESSALY_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 
 namespace tessaly {
 namespace {
 
+using namespace avx512;
 
 // Each group of three bytes b0 b1 b2 into one 32-bit lane as b1 b0 b2 b1.
 constexpr std::array<std::uint8_t, 64> make_spread() {
@@ -31,13 +31,6 @@ constexpr std::array<std::uint8_t, 64> make_spread() {
     index[4 * g + 2] = static_cast<std::uint8_t>(3 * g + 2);
     index[4 * g + 3] = static_cast<std::uint8_t>(3 * g + 1);
   }
-  return index;
-}
-
-// The three bytes of each 32-bit lane's 24 bits, first byte highest.
-constexpr std::array<std::uint8_t, 64> make_pack() {
-  std::array<std::uint8_t, 64> index{};
-  for (int i = 0; i < 48; ++i) index[i] = static_cast<std::uint8_t>(i / 3 * 4 + 2 - i % 3);
   return index;
 }
 
@@ -52,29 +45,8 @@ constexpr std::array<std::uint8_t, 128> make_values() {
   return table;
 }
 
-constexpr std::array<std::uint8_t, 64> make_byte_index() {
-  std::array<std::uint8_t, 64> index{};
-  for (int i = 0; i < 64; ++i) index[i] = static_cast<std::uint8_t>(i);
-  return index;
-}
-
-alignas(64) constexpr auto byte_index = make_byte_index();
 alignas(64) constexpr auto spread_index = make_spread();
-alignas(64) constexpr auto pack_index = make_pack();
 alignas(64) constexpr auto ascii_values = make_values();
-
-constexpr std::uint64_t all_64 = ~std::uint64_t{0};
-
-// A mask of the first n of 64 bytes.
-constexpr std::uint64_t first_bytes(std::size_t n) { return n < 64 ? (std::uint64_t{1} << n) - 1 : all_64; }
-
-TESSALY_VBMI inline __m512i load(const void* p) { return _mm512_loadu_si512(p); }
-
-// The zero-masking forms: GCC 12 warns about the undefined source that the
-// plain ones pass on.
-TESSALY_VBMI inline __m512i permute(__m512i index, __m512i table) {
-  return _mm512_maskz_permutexvar_epi8(all_64, index, table);
-}
 
 // The 48 bytes at in as 64 characters.
 TESSALY_VBMI inline __m512i encode_48(const std::uint8_t* in) {
@@ -160,13 +132,6 @@ TESSALY_VBMI inline __m512i values_of(__m512i chars) {
 // bit in the character (not ASCII) or in its value.
 TESSALY_VBMI inline std::uint64_t outside_alphabet(__m512i chars, __m512i values) {
   return _mm512_movepi8_mask(_mm512_or_si512(values, chars));
-}
-
-// The bytes of the first groups of 64 values, as many as mask covers.
-TESSALY_VBMI inline void store_groups(__m512i values, std::uint64_t mask, std::uint8_t* out) {
-  const __m512i pairs = _mm512_maddubs_epi16(values, _mm512_set1_epi32(0x01400140));
-  const __m512i groups = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00011000));
-  _mm512_mask_storeu_epi8(out, mask, permute(load(pack_index.data()), groups));
 }
 
 // The 64 bytes at in, or as many as there are, the rest zero: a zero

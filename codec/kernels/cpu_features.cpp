@@ -22,12 +22,14 @@ cpu_features read_features() {
   if (max_leaf < 7) return f;
   __cpuid(1, a, b, c, d);
   if (!(c & bit_OSXSAVE) || !(c & bit_AVX)) return f;
+  const unsigned ecx1 = c;
   const unsigned long long state = enabled_state();
   const bool ymm = (state & 0x6) == 0x6;     // SSE and AVX state
   const bool zmm = (state & 0xE6) == 0xE6;   // and the AVX-512 mask and upper registers
   __cpuid_count(7, 0, a, b, c, d);
   f.avx2 = ymm && (b & bit_AVX2);
   f.avx512vbmi = zmm && (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI);
+  f.avx512vbmi2 = f.avx512vbmi && (c & bit_AVX512VBMI2) && (ecx1 & bit_POPCNT);
   return f;
 }
 

@@ -13,6 +13,7 @@ const codec_kernel* const all_kernels[] = {
 #endif
 #if TESSALY_X86_64_KERNELS
     &vbmi_kernel,
+    &vbmi2_kernel,
 #endif
 #if TESSALY_NEON_KERNEL
     &neon_kernel,

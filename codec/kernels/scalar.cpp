@@ -85,7 +85,7 @@ decoded_run decode_scalar(const char* in, std::size_t len, std::uint8_t* out) {
         continue;
       }
     }
-    // A group with line breaks before or inside it, or the end.
+    // A group with white space before or inside it, or the end.
     const std::size_t taken = decode_broken_group(in + i, len - i, out + written);
     if (taken == 0) return {i, written};
     i += taken;
@@ -107,7 +107,7 @@ std::size_t decode_broken_group(const char* in, std::size_t len, std::uint8_t* o
     if (v != invalid_mark) {
       bits = bits << 6 | v;
       ++count;
-    } else if (text[i] != '\n' && text[i] != '\r') {
+    } else if (!is_white_space(text[i])) {
       return 0;
     }
   }

@@ -8,8 +8,8 @@
 
 namespace tessaly {
 
-// Decodes one group whose characters may be broken by line feeds and
-// carriage returns into out[0..2]. Returns the input bytes it takes, or 0
+// Decodes one group whose characters may be broken by white space (line
+// feed, carriage return, space, tab) into out[0..2]. Returns the input bytes it takes, or 0
 // when another byte or the end of the input comes before the fourth
 // alphabet character.
 std::size_t decode_broken_group(const char* in, std::size_t len, std::uint8_t* out);

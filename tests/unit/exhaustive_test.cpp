@@ -87,7 +87,7 @@ TEST_P(EveryWidth, EncodesAndRoundTripsEveryInputUpToThreeBytes) {
 INSTANTIATE_TEST_SUITE_P(Widths, EveryWidth, testing::Range(0, 6));
 
 // Characters that stand for each kind of byte the decoder tells apart.
-constexpr char decode_symbols[] = {'A', 'Q', '/', '9', '=', '\n', '-', '\0'};
+constexpr char decode_symbols[] = {'A', 'Q', '/', '9', '=', '\n', ' ', '\t', '-', '\0'};
 constexpr std::size_t symbol_count = sizeof decode_symbols;
 
 TEST(EveryShortText, DecodesAsTheReferenceDoes) {
@@ -152,24 +152,36 @@ TEST_P(EveryKernel, DecodesEveryGroupOfTheAlphabet) {
   }
 }
 
-// Any byte outside the alphabet but the line breaks the kernels pass over,
+// Any byte outside the alphabet but the white space the kernels pass over,
 // at any place of any group of a run long enough for the widest kernel,
+// unbroken or with runs of spaces, tabs and line breaks between groups,
 // stops decoding right before its group.
 TEST_P(EveryKernel, StopsBeforeTheFirstGroupWithAnyOtherByte) {
   constexpr std::size_t groups = 80;
-  std::string out(groups * 3, '\0');
+  std::string spaced;
+  for (std::size_t g = 0; g < groups; ++g)
+    spaced += "QQQQ" + std::string(" \t\n \t\r\n\t  ").substr(g % 7, g % 6);
+  // Room for the bytes of every group the longer text could hold.
+  std::string out(spaced.size() / 4 * 3, '\0');
   for (int byte = 0; byte < 256; ++byte) {
     if (std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/")
             .find(static_cast<char>(byte)) != std::string_view::npos ||
-        byte == '\n' || byte == '\r')
+        byte == '\n' || byte == '\r' || byte == ' ' || byte == '\t')
       continue;
-    for (std::size_t at = 0; at < groups * 4; at += 3) {
-      std::string text(groups * 4, 'Q');
-      text[at] = static_cast<char>(byte);
-      const tessaly::decoded_run done =
-          GetParam()->decode(text.data(), text.size(), reinterpret_cast<std::uint8_t*>(out.data()));
-      ASSERT_EQ(done.consumed, at / 4 * 4) << "byte " << byte << " at " << at;
-      ASSERT_EQ(done.written, at / 4 * 3) << "byte " << byte << " at " << at;
+    for (const std::string& base : {std::string(groups * 4, 'Q'), spaced}) {
+      for (std::size_t at = 0; at < base.size(); at += 3) {
+        std::string text = base;
+        text[at] = static_cast<char>(byte);
+        // Up to just after the last whole group before the byte.
+        std::size_t chars = 0;
+        std::size_t end = 0;
+        for (std::size_t i = 0; i < at; ++i)
+          if (text[i] == 'Q' && ++chars % 4 == 0) end = i + 1;
+        const tessaly::decoded_run done =
+            GetParam()->decode(text.data(), text.size(), reinterpret_cast<std::uint8_t*>(out.data()));
+        ASSERT_EQ(done.consumed, end) << "byte " << byte << " at " << at;
+        ASSERT_EQ(done.written, chars / 4 * 3) << "byte " << byte << " at " << at;
+      }
     }
   }
 }

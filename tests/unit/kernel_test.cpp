@@ -37,7 +37,7 @@ std::string with_breaks(const std::string& text, std::size_t width, const char* 
 }
 
 // Exactly what the kernel contract promises: groups of alphabet characters
-// with LF and CR passed over, up to the first other byte.
+// with white space passed over, up to the first other byte.
 struct kernel_output {
   decoded_run run;
   std::string bytes;
@@ -141,7 +141,12 @@ TEST_P(Kernel, DecodesEveryLengthAsTheScalarKernel) {
     const std::string text = random_text(rng, len);
     std::vector<std::string> inputs = {text, with_breaks(text, 76, "\n"),
                                        with_breaks(text, 64, "\r\n"), with_breaks(text, 5, "\n"),
-                                       with_breaks(text, 31, "\n\n")};
+                                       with_breaks(text, 31, "\n\n"), with_breaks(text, 76, " \n"),
+                                       with_breaks(text, 60, "\t \r\n"), with_breaks(text, 3, " \t ")};
+    // A run of white space at every offset of a 64-byte window, one per length.
+    std::string spaced = text;
+    spaced.insert(std::min(len, len % 64), std::string(" \t\n  \t\r\n \t").substr(0, 1 + len % 11));
+    inputs.push_back(spaced);
     // One byte of any kind at a random place, and every byte value once.
     std::string spoiled = text;
     spoiled.insert(len ? rng() % len : 0, 1, odd_bytes[rng() % odd_bytes.size()]);
@@ -172,7 +177,8 @@ TEST(ScalarKernel, DecodesUpToTheLastWholeGroup) {
   const decode_case cases[] = {
       {"", 0, ""},           {"QUJD", 4, "ABC"},       {"QUJ", 0, ""},
       {"QU\nJD\n", 5, "ABC"}, {"\r\nQUJD", 6, "ABC"},   {"QUJD=QUJD", 4, "ABC"},
-      {"QUJDQ UJD", 4, "ABC"}, {"QUJDQQ==", 4, "ABC"}, {std::string("QU\0JD", 5), 0, ""},
+      {"QUJDQ UJD", 9, "ABCABC"}, {"QUJDQQ==", 4, "ABC"}, {std::string("QU\0JD", 5), 0, ""},
+      {"\t QU\tJ D \r\n", 8, "ABC"}, {"  \n\t", 0, ""}, {"QUJD \t#QUJD", 4, "ABC"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in);
