@@ -57,12 +57,12 @@ constexpr std::size_t round_windows = 32;
 constexpr std::size_t stage_size = (round_windows + 2) * 64;
 
 // Where the values of the windows go: fill of them at stage, and the
-// bytes of those decoded straight at out + w.
+// bytes of those decoded straight at out. One pointer, not a base and an
+// offset, so that the window loop keeps it in a register.
 struct squeezed {
   std::uint8_t* stage;
   std::size_t fill;
   std::uint8_t* out;
-  std::size_t w;
 };
 
 // The last round's whole vectors of values, and where their bytes go.
@@ -82,8 +82,8 @@ TESSALY_VBMI2 inline void decode_ready(const ready_values& ready, std::size_t fr
 // characters alone, with none held, decodes straight away.
 TESSALY_VBMI2 inline void squeeze(__m512i values, __mmask64 keep, squeezed& s) {
   if (s.fill == 0 && _kortestc_mask64_u8(keep, keep)) {
-    store_groups(values, first_bytes(48), s.out + s.w);
-    s.w += 48;
+    store_groups(values, first_bytes(48), s.out);
+    s.out += 48;
     return;
   }
   _mm512_storeu_si512(s.stage + s.fill, _mm512_maskz_compress_epi8(keep, values));
@@ -139,7 +139,7 @@ TESSALY_VBMI2 std::size_t squeeze_to_end(const char* in, std::size_t len, squeez
 // never waits on how much white space this one held.
 TESSALY_VBMI2 decoded_run decode(const char* in, std::size_t len, std::uint8_t* out) {
   alignas(64) std::uint8_t stages[2][stage_size];
-  squeezed s{stages[0], 0, out, 0};
+  squeezed s{stages[0], 0, out};
   ready_values ready{stages[1], 0, out};
   std::size_t p = 0;
   for (;;) {
@@ -153,19 +153,18 @@ TESSALY_VBMI2 decoded_run decode(const char* in, std::size_t len, std::uint8_t* 
     // This round's whole vectors go next; the values left over start the
     // other stage.
     const std::size_t whole = s.fill / 64 * 64;
-    ready = {s.stage, whole / 64, out + s.w};
-    s.w += whole / 64 * 48;
+    ready = {s.stage, whole / 64, s.out};
     std::uint8_t* other = s.stage == stages[0] ? stages[1] : stages[0];
     _mm512_storeu_si512(other, load(s.stage + whole));
-    s = {other, s.fill - whole, out, s.w};
+    s = {other, s.fill - whole, s.out + whole / 64 * 48};
   }
   // The whole groups left; the characters of an open group and the white
   // space before them are not consumed.
-  std::size_t w = s.w;
+  auto w = static_cast<std::size_t>(s.out - out);
   for (std::size_t i = 0; i < s.fill; i += 64, w += 48)
     store_groups(load(s.stage + i), first_bytes(s.fill - i >= 64 ? 48 : (s.fill - i) / 4 * 3),
                  out + w);
-  w = s.w + s.fill / 4 * 3;
+  w = static_cast<std::size_t>(s.out - out) + s.fill / 4 * 3;
   for (std::size_t open = s.fill % 4; open != 0;)
     if (!is_white_space(static_cast<unsigned char>(in[--p]))) --open;
   while (p != 0 && is_white_space(static_cast<unsigned char>(in[p - 1]))) --p;
