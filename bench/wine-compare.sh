@@ -15,7 +15,7 @@ runs=${RUNS:-5}
 wine_start "$exe"
 
 dir=$(mktemp -d "${TMPDIR:-/tmp}/tessaly-wine-bench.XXXXXX")
-trap 'rm -rf "$dir"; wineserver -k 2>/dev/null || true' EXIT
+trap 'rm -rf "$dir"; "$wine_server" -k 2>/dev/null || true' EXIT
 head -c $((128 << 20)) /dev/urandom >"$dir/in.bin"
 "$wine_loader" "$exe" "$dir/in.bin" >"$dir/in.b64"
 "$wine_loader" "$exe" -d "$dir/in.b64" | cmp -s - "$dir/in.bin" ||
