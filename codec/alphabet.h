@@ -32,4 +32,19 @@ inline constexpr bool is_white_space(unsigned char c) {
   return c == '\n' || c == '\r' || c == ' ' || c == '\t';
 }
 
+// The sextet value of each ASCII character, for the vector kernels'
+// 128-byte lookups: white space gets white, any other character outside
+// the alphabet ("=" included) gets outside.
+constexpr std::array<std::uint8_t, 128> ascii_value_table(std::uint8_t outside,
+                                                          std::uint8_t white) {
+  std::array<std::uint8_t, 128> table{};
+  for (int c = 0; c < 128; ++c) {
+    const std::int16_t v = decode_table[c];
+    table[c] = v >= 0 && v < 64                               ? static_cast<std::uint8_t>(v)
+               : is_white_space(static_cast<unsigned char>(c)) ? white
+                                                                : outside;
+  }
+  return table;
+}
+
 }  // namespace tessaly

@@ -34,19 +34,10 @@ constexpr std::array<std::uint8_t, 64> make_spread() {
   return index;
 }
 
+alignas(64) constexpr auto spread_index = make_spread();
 // The value of each ASCII character, with the high bit set for those
 // outside the alphabet.
-constexpr std::array<std::uint8_t, 128> make_values() {
-  std::array<std::uint8_t, 128> table{};
-  for (int c = 0; c < 128; ++c) {
-    const std::int16_t v = decode_table[c];
-    table[c] = v >= 0 && v < 64 ? static_cast<std::uint8_t>(v) : 0x80;
-  }
-  return table;
-}
-
-alignas(64) constexpr auto spread_index = make_spread();
-alignas(64) constexpr auto ascii_values = make_values();
+alignas(64) constexpr auto ascii_values = ascii_value_table(0x80, 0x80);
 
 // The 48 bytes at in as 64 characters.
 TESSALY_VBMI inline __m512i encode_48(const std::uint8_t* in) {

@@ -9,7 +9,6 @@
 
 #include <immintrin.h>
 
-#include <array>
 #include <cstdint>
 
 #include "codec/alphabet.h"
@@ -27,18 +26,7 @@ constexpr std::uint8_t white_value = 0x40;
 
 // The value of each ASCII character; white space gets white_value, any
 // other byte outside the alphabet the high bit.
-constexpr std::array<std::uint8_t, 128> make_values() {
-  std::array<std::uint8_t, 128> table{};
-  for (int c = 0; c < 128; ++c) {
-    const std::int16_t v = decode_table[c];
-    table[c] = v >= 0 && v < 64                            ? static_cast<std::uint8_t>(v)
-               : is_white_space(static_cast<unsigned char>(c)) ? white_value
-                                                             : 0x80;
-  }
-  return table;
-}
-
-alignas(64) constexpr auto ascii_values = make_values();
+alignas(64) constexpr auto ascii_values = ascii_value_table(0x80, white_value);
 
 std::size_t encode(const std::uint8_t* in, std::size_t len, char* out, std::size_t line_chars) {
   return vbmi_kernel.encode(in, len, out, line_chars);

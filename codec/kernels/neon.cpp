@@ -10,7 +10,6 @@
 
 #include <arm_neon.h>
 
-#include <array>
 #include <cstdint>
 
 #include "codec/alphabet.h"
@@ -59,16 +58,7 @@ std::size_t encode_neon(const std::uint8_t* in, std::size_t len, char* out,
 }
 
 // The value of each ASCII character, 0xFF for those outside the alphabet.
-constexpr std::array<std::uint8_t, 128> make_values() {
-  std::array<std::uint8_t, 128> table{};
-  for (int c = 0; c < 128; ++c) {
-    const std::int16_t v = decode_table[c];
-    table[c] = v >= 0 && v < 64 ? static_cast<std::uint8_t>(v) : 0xFF;
-  }
-  return table;
-}
-
-alignas(16) constexpr auto ascii_values = make_values();
+alignas(16) constexpr auto ascii_values = ascii_value_table(0xFF, 0xFF);
 
 struct value_tables {
   uint8x16x4_t low;   // characters 0-63
