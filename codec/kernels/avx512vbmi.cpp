@@ -14,6 +14,7 @@
 
 #include "codec/alphabet.h"
 #include "codec/kernels/avx512.h"
+#include "codec/kernels/avx512_lines.h"
 #include "codec/kernels/cpu_features.h"
 #include "codec/kernels/steps.h"
 
@@ -192,8 +193,9 @@ TESSALY_VBMI inline bool decode_window(const char* in, std::size_t len, std::uin
 }
 
 TESSALY_VBMI decoded_run decode_vbmi(const char* in, std::size_t len, std::uint8_t* out) {
-  std::size_t p = 0;
-  std::size_t w = 0;
+  const decoded_run lines = decode_lines(in, len, out);
+  std::size_t p = lines.consumed;
+  std::size_t w = lines.written;
   while (len - p >= 66)
     if (!decode_window<false>(in, len, out, p, w)) return {p, w};
   while (p < len && decode_window<true>(in, len, out, p, w)) {
