@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#define TESSALY_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+#define TESSALY_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi,popcnt")))
 
 namespace tessaly::avx512 {
 

@@ -28,8 +28,8 @@ struct line_layout {
 };
 
 // Lines shorter than a window would put two line ends in one; longer ones
-// than this are few, and cost only one search to pass over.
-constexpr std::size_t longest_line = 1024;
+// are rare, and unbroken text should not pay for a long search.
+constexpr std::size_t longest_line = 256;
 
 // The offset of the first line feed in in[from, to), or to.
 TESSALY_VBMI inline std::size_t find_line_feed(const char* in, std::size_t from, std::size_t to) {
@@ -44,9 +44,11 @@ TESSALY_VBMI inline std::size_t find_line_feed(const char* in, std::size_t from,
 
 // The layout of the text at in, if its first two line ends agree.
 TESSALY_VBMI inline bool find_layout(const char* in, std::size_t len, line_layout& layout) {
-  const std::size_t limit = len < 2 * longest_line ? len : 2 * longest_line;
-  const std::size_t first_feed = find_line_feed(in, 0, limit);
-  if (first_feed == limit) return false;
+  // A first line of any length up to the longest, and its line end.
+  const std::size_t reach = longest_line + 2;
+  const std::size_t first_feed = find_line_feed(in, 0, len < reach ? len : reach);
+  if (first_feed == len || first_feed == reach) return false;
+  const std::size_t limit = len - first_feed < reach + 1 ? len : first_feed + reach + 1;
   const std::size_t second_feed = find_line_feed(in, first_feed + 1, limit);
   if (second_feed == limit) return false;
   const char end = in[second_feed - 1];
@@ -135,7 +137,10 @@ TESSALY_VBMI inline bool decode_round(line_walk& walk, const lines_plan& plan, c
   const __m512i end_byte = _mm512_set1_epi8(end);
   const window_plan* const at = plan.windows + walk.window;
   __m512i seen = _mm512_setzero_si512();
+  // Line-end bytes among the windows' own: counted in the lanes of a
+  // vector for a whole round, one by one for a few windows.
   __m512i ends_seen = _mm512_setzero_si512();
+  std::size_t ends_counted = 0;
   for (std::size_t k = 0; k < windows; ++k) {
     const char* const in = walk.base + at[k].offset;
     const __m512i before = load(in);
@@ -144,11 +149,15 @@ TESSALY_VBMI inline bool decode_round(line_walk& walk, const lines_plan& plan, c
     seen = _mm512_ternarylogic_epi32(seen, values, chars, 0xFE);  // a | b | c
     std::uint64_t ends = _mm512_cmpeq_epi8_mask(before, line_feed);
     if (end_bytes == 2) ends |= _mm512_cmpeq_epi8_mask(before, end_byte);
-    ends_seen = _mm512_mask_sub_epi8(ends_seen, ends, ends_seen, _mm512_set1_epi8(-1));
+    if (windows == round_windows)
+      ends_seen = _mm512_mask_sub_epi8(ends_seen, ends, ends_seen, _mm512_set1_epi8(-1));
+    else
+      ends_counted += static_cast<std::size_t>(__builtin_popcountll(ends));
     store_groups(values, first_bytes(48), walk.out + 48 * k);
   }
+  if (windows == round_windows) ends_counted = byte_sum(ends_seen);
   const std::size_t passed_over = at[windows].offset - at[0].offset - 64 * windows;
-  if (_mm512_movepi8_mask(seen) != 0 || byte_sum(ends_seen) != passed_over) return false;
+  if (_mm512_movepi8_mask(seen) != 0 || ends_counted != passed_over) return false;
   walk.out += 48 * windows;
   walk.window += windows;
   if (walk.window >= plan.prologue + plan.period) {
@@ -170,6 +179,9 @@ TESSALY_VBMI inline decoded_run walk_lines(const char* in, std::size_t len, std:
   };
   while (room_for(round_windows) && decode_round<end_bytes, round_windows>(walk, plan, end)) {
   }
+  // The rest in fewer windows a round, but no fewer rounds than needed.
+  if (room_for(4)) decode_round<end_bytes, 4>(walk, plan, end);
+  if (room_for(2)) decode_round<end_bytes, 2>(walk, plan, end);
   while (room_for(1) && decode_round<end_bytes, 1>(walk, plan, end)) {
   }
   return {static_cast<std::size_t>(walk.base + plan.windows[walk.window].offset - in),

@@ -23,59 +23,75 @@ namespace {
 
 using namespace avx512;
 
-// Each group of three bytes b0 b1 b2 into one 32-bit lane as b1 b0 b2 b1.
+// The multishift that cuts out the fields reads within one 64-bit lane:
+// lane q of the spread holds groups 2q and 2q + 1, each as b2 b1 b0, so
+// that every field lies in one piece, after the last byte of group 2q - 1.
+// That is enough for the characters of its 8 output lanes, whether or not
+// a newline before them shifts them up by one.
 constexpr std::array<std::uint8_t, 64> make_spread() {
   std::array<std::uint8_t, 64> index{};
-  for (int g = 0; g < 16; ++g) {
-    index[4 * g] = static_cast<std::uint8_t>(3 * g + 1);
-    index[4 * g + 1] = static_cast<std::uint8_t>(3 * g);
-    index[4 * g + 2] = static_cast<std::uint8_t>(3 * g + 2);
-    index[4 * g + 3] = static_cast<std::uint8_t>(3 * g + 1);
+  for (int q = 0; q < 8; ++q) {
+    const int g = 6 * q;  // the first byte of group 2q
+    const int lane[8] = {q == 0 ? 0 : g - 1, g + 2, g + 1, g, g + 5, g + 4, g + 3, 0};
+    for (int i = 0; i < 8; ++i) index[8 * q + i] = static_cast<std::uint8_t>(lane[i]);
   }
   return index;
 }
 
 alignas(64) constexpr auto spread_index = make_spread();
+// Bit offsets of the fields of each 64-bit lane's 8 characters, in output
+// order: in place, and shifted up by one lane past a newline.
+constexpr std::int64_t fields_in_place = 0x20262c32080e141a;
+constexpr std::int64_t fields_shifted = 0x262c32080e141a00;
 // The value of each ASCII character, with the high bit set for those
 // outside the alphabet.
 alignas(64) constexpr auto ascii_values = ascii_value_table(0x80, 0x80);
 
-// The 48 bytes at in as 64 characters.
-TESSALY_VBMI inline __m512i encode_48(const std::uint8_t* in) {
+// The 48 bytes at in as 64 characters, the lanes in shifted taking the
+// character of the lane before them, and the lanes outside kept getting a
+// newline.
+TESSALY_VBMI inline __m512i encode_step(const std::uint8_t* in, std::uint64_t shifted,
+                                        std::uint64_t kept) {
   const __m512i bytes = _mm512_maskz_loadu_epi8(first_bytes(48), in);
   const __m512i spread = permute(load(spread_index.data()), bytes);
-  // Fields at bits 10, 4, 22 and 16 of each lane, in output order.
-  const __m512i fields = _mm512_maskz_multishift_epi64_epi8(
-      all_64, _mm512_set1_epi64(0x3036242a1016040a), spread);
-  return permute(fields, load(encode_alphabet));
+  const __m512i offsets = _mm512_mask_blend_epi8(shifted, _mm512_set1_epi64(fields_in_place),
+                                                 _mm512_set1_epi64(fields_shifted));
+  const __m512i fields = _mm512_maskz_multishift_epi64_epi8(all_64, offsets, spread);
+  return _mm512_mask_permutexvar_epi8(_mm512_set1_epi8('\n'), kept, fields, load(encode_alphabet));
 }
 
-// Lines of 64 characters or more: each step writes its 64 characters with
-// the newline, if one falls among them, put in by the same permutation
-// that shifts the characters after it up by one.
+TESSALY_VBMI inline __m512i encode_48(const std::uint8_t* in) { return encode_step(in, 0, all_64); }
+
+// Lines of 64 characters or more. A step that meets no line end writes
+// 64 characters; one that does writes 15 groups and the newline among
+// them, laid out by the same three permutations: 61 bytes, in one store of
+// 64 whose last three the next step overwrites. Some step always follows,
+// since a step leaves at least one group of its 48 bytes. The lanes of the
+// newline and after it come from comparing the lane numbers with the room
+// left, kept in every byte of a vector: moving a mask over from a general
+// register each step would cost more than the step.
 TESSALY_VBMI std::size_t encode_long_lines(const std::uint8_t* in, std::size_t len, char*& out,
                                            std::size_t line_chars, std::size_t& left) {
-  const __m512i index = load(byte_index.data());
-  const __m512i newline = _mm512_set1_epi8('\n');
+  const __m512i lane = load(byte_index.data());
+  // The room left, modulo 256: exact whenever it is below 64.
+  __m512i room = _mm512_set1_epi8(static_cast<char>(left));
+  const __m512i full_step = _mm512_set1_epi8(64);
+  const __m512i next_line = _mm512_set1_epi8(static_cast<char>(line_chars - 60));
   std::size_t p = 0;
-  for (; len - p >= 48; p += 48) {
-    const __m512i chars = encode_48(in + p);
-    if (left > 64) {
-      _mm512_storeu_si512(out, chars);
+  while (len - p >= 48) {
+    if (left >= 64) {
+      _mm512_storeu_si512(out, encode_48(in + p));
+      p += 48;
       out += 64;
       left -= 64;
-    } else if (left == 64) {
-      _mm512_storeu_si512(out, chars);
-      out[64] = '\n';
-      out += 65;
-      left = line_chars;
+      room = _mm512_sub_epi8(room, full_step);
     } else {
-      const __m512i shifted = _mm512_mask_sub_epi8(index, all_64 << left, index, _mm512_set1_epi8(1));
-      _mm512_storeu_si512(out, _mm512_mask_permutexvar_epi8(newline, ~(std::uint64_t{1} << left),
-                                                            shifted, chars));
-      _mm512_mask_storeu_epi8(out + 1, std::uint64_t{1} << 63, chars);
-      out += 65;
-      left = line_chars - (64 - left);
+      _mm512_storeu_si512(out, encode_step(in + p, _mm512_cmpgt_epu8_mask(lane, room),
+                                           _mm512_cmpneq_epi8_mask(lane, room)));
+      p += 45;
+      out += 61;
+      left = line_chars - (60 - left);
+      room = _mm512_add_epi8(room, next_line);
     }
   }
   return p;

@@ -28,8 +28,10 @@ cpu_features read_features() {
   const bool zmm = (state & 0xE6) == 0xE6;   // and the AVX-512 mask and upper registers
   __cpuid_count(7, 0, a, b, c, d);
   f.avx2 = ymm && (b & bit_AVX2);
-  f.avx512vbmi = zmm && (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI);
-  f.avx512vbmi2 = f.avx512vbmi && (c & bit_AVX512VBMI2) && (ecx1 & bit_POPCNT);
+  // POPCNT comes with every such CPU; the kernels count mask bits with it.
+  f.avx512vbmi = zmm && (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI) &&
+                 (ecx1 & bit_POPCNT);
+  f.avx512vbmi2 = f.avx512vbmi && (c & bit_AVX512VBMI2);
   return f;
 }
 

@@ -9,8 +9,8 @@ namespace tessaly {
 
 struct cpu_features {
   bool avx2;
-  bool avx512vbmi;  // with AVX-512 F and BW
-  bool avx512vbmi2;  // with VBMI and POPCNT, for the byte compress
+  bool avx512vbmi;  // with AVX-512 F and BW, and POPCNT
+  bool avx512vbmi2;  // with VBMI, for the byte compress
 };
 
 // Read on first use with three CPUID queries, so that start-up pays for
