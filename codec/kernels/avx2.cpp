@@ -13,9 +13,10 @@
 #include <cstring>
 
 #include "codec/kernels/cpu_features.h"
+#include "codec/kernels/line_layout.h"
 #include "codec/kernels/steps.h"
 
-#define TESSALY_AVX2 __attribute__((target("avx2")))
+#define TESSALY_AVX2 __attribute__((target("avx2,popcnt")))
 
 namespace tessaly {
 namespace {
@@ -144,9 +145,97 @@ TESSALY_AVX2 inline bool cut_break(const char* in, __m256i chars, std::size_t at
   return cut_run(in, chars, at, cut, p, out);
 }
 
+// The line walk over text in lines of one length: a window of 32
+// characters is two loads and a blend, the blend's lanes from a table
+// made for the plan.
+struct avx2_lines {
+  lines_plan plan;
+  alignas(32) std::uint8_t from_next[planned_windows][32];
+};
+
+// Where the walk is: the window's start, its place in the plan, and where
+// its bytes go.
+struct avx2_walk {
+  const char* in;
+  std::size_t window;
+  std::uint8_t* out;
+};
+
+// Decodes a round of windows if the text keeps to the layout there: false,
+// and walk unchanged, if it does not.
+template <std::size_t end_bytes, std::size_t windows>
+TESSALY_AVX2 inline bool decode_line_round(avx2_walk& walk, const avx2_lines& lines, char end) {
+  const window_plan* const at = lines.plan.windows + walk.window;
+  const __m256i line_feed = _mm256_set1_epi8('\n');
+  const __m256i end_byte = _mm256_set1_epi8(end);
+  std::uint32_t bad = 0;
+  std::size_t ends_counted = 0;
+  for (std::size_t k = 0; k < windows; ++k) {
+    const char* const in = walk.in + (at[k].offset - at[0].offset);
+    const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+    const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + end_bytes));
+    const __m256i lanes =
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(lines.from_next[walk.window + k]));
+    const __m256i chars = _mm256_blendv_epi8(before, after, lanes);
+    bad |= outside_alphabet(chars);
+    __m256i ends = _mm256_cmpeq_epi8(before, line_feed);
+    if (end_bytes == 2) ends = _mm256_or_si256(ends, _mm256_cmpeq_epi8(before, end_byte));
+    ends_counted += static_cast<std::size_t>(
+        __builtin_popcount(static_cast<std::uint32_t>(_mm256_movemask_epi8(ends))));
+    decode_32(chars, walk.out + 24 * k);
+  }
+  const std::size_t taken = at[windows].offset - at[0].offset;
+  if (bad != 0 || ends_counted != taken - 32 * windows) return false;
+  walk.in += taken;
+  walk.out += 24 * windows;
+  walk.window += windows;
+  if (walk.window >= lines.plan.prologue + lines.plan.period) walk.window -= lines.plan.period;
+  return true;
+}
+
+template <std::size_t end_bytes>
+TESSALY_AVX2 decoded_run walk_lines(const char* in, std::size_t len, std::uint8_t* out,
+                                    const avx2_lines& lines, char end) {
+  const char* const stop = in + len;
+  avx2_walk walk{in, 0, out};
+  // Whether the round's last window can read all its bytes, with room in
+  // out for its 32-byte store.
+  const auto room_for = [&](std::size_t windows) {
+    const window_plan* const at = lines.plan.windows + walk.window;
+    const std::size_t last = at[windows - 1].offset - at[0].offset;
+    return static_cast<std::size_t>(stop - walk.in) >= last + 44 + end_bytes;
+  };
+  while (room_for(round_windows) &&
+         decode_line_round<end_bytes, round_windows>(walk, lines, end)) {
+  }
+  if (room_for(4)) decode_line_round<end_bytes, 4>(walk, lines, end);
+  if (room_for(2)) decode_line_round<end_bytes, 2>(walk, lines, end);
+  while (room_for(1) && decode_line_round<end_bytes, 1>(walk, lines, end)) {
+  }
+  return {static_cast<std::size_t>(walk.in - in), static_cast<std::size_t>(walk.out - out)};
+}
+
+TESSALY_AVX2 decoded_run decode_lines(const char* in, std::size_t len, std::uint8_t* out) {
+  line_layout layout;
+  avx2_lines lines;
+  if (!find_layout(in, len, 32, layout) || !plan_windows(layout, 32, lines.plan)) return {0, 0};
+  const __m256i index = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+                                         17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+  const std::size_t planned = lines.plan.prologue + lines.plan.period + round_windows + 1;
+  for (std::size_t k = 0; k < planned; ++k) {
+    const std::uint64_t from_next = lines.plan.windows[k].from_next;
+    const auto at = static_cast<char>(from_next ? __builtin_ctzll(from_next) : 32);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lines.from_next[k]),
+                       _mm256_cmpgt_epi8(index, _mm256_set1_epi8(static_cast<char>(at - 1))));
+  }
+  return layout.end_bytes == 2 ? walk_lines<2>(in, len, out, lines, layout.end)
+                               : walk_lines<1>(in, len, out, lines, layout.end);
+}
+
 TESSALY_AVX2 decoded_run decode_avx2(const char* in, std::size_t len, std::uint8_t* out) {
-  std::size_t p = 0;
-  std::size_t w = 0;
+  const decoded_run lines = decode_lines(in, len, out);
+  std::size_t p = lines.consumed;
+  std::size_t w = lines.written;
   // With 44 bytes left, out has room for a whole 32-byte store.
   while (len - p >= 44) {
     const __m256i chars = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + p));

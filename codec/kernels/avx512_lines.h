@@ -1,112 +1,15 @@
-// Decoding text laid out as encoders write it: lines of one length, each
-// ended by the same one or two bytes of white space. The layout, read off
-// the first two line ends, fixes where each 64-character window meets a
-// line end; that repeats every few windows, so a plan of one period says
-// where each window starts and which lanes it takes from past the line
-// end. A window is then two loads and a blend, with no branch and nothing
-// to work out. Whether the text keeps to the layout is checked once a
-// round: every character taken must be in the alphabet, and the bytes
-// passed over must be line-end bytes, which is so when they are as many as
-// the line-end bytes among the windows' own.
+// The line walk of the AVX-512 kernels over text in lines of one length:
+// a window of 64 characters is two loads and a blend.
 #pragma once
 
 #include "codec/kernels/avx512.h"
 
 #if TESSALY_X86_64_KERNELS
 
-#include <numeric>
-
 #include "codec/alphabet.h"
+#include "codec/kernels/line_layout.h"
 
 namespace tessaly::avx512 {
-
-struct line_layout {
-  std::size_t first;      // characters before the first line end
-  std::size_t length;     // characters of every line after it
-  std::size_t end_bytes;  // 1 or 2
-  char end;               // the line end's first byte; the last is a line feed
-};
-
-// Lines shorter than a window would put two line ends in one; longer ones
-// are rare, and unbroken text should not pay for a long search.
-constexpr std::size_t longest_line = 256;
-
-// The offset of the first line feed in in[from, to), or to.
-TESSALY_VBMI inline std::size_t find_line_feed(const char* in, std::size_t from, std::size_t to) {
-  for (std::size_t p = from; p < to; p += 64) {
-    const std::uint64_t n = first_bytes(to - p);
-    const __m512i chars = _mm512_maskz_loadu_epi8(n, in + p);
-    const std::uint64_t feeds = _mm512_mask_cmpeq_epi8_mask(n, chars, _mm512_set1_epi8('\n'));
-    if (feeds != 0) return p + static_cast<std::size_t>(__builtin_ctzll(feeds));
-  }
-  return to;
-}
-
-// The layout of the text at in, if its first two line ends agree.
-TESSALY_VBMI inline bool find_layout(const char* in, std::size_t len, line_layout& layout) {
-  // A first line of any length up to the longest, and its line end.
-  const std::size_t reach = longest_line + 2;
-  const std::size_t first_feed = find_line_feed(in, 0, len < reach ? len : reach);
-  if (first_feed == len || first_feed == reach) return false;
-  const std::size_t limit = len - first_feed < reach + 1 ? len : first_feed + reach + 1;
-  const std::size_t second_feed = find_line_feed(in, first_feed + 1, limit);
-  if (second_feed == limit) return false;
-  const char end = in[second_feed - 1];
-  const std::size_t end_bytes = is_white_space(static_cast<unsigned char>(end)) ? 2 : 1;
-  if (end_bytes == 2 && (first_feed == 0 || in[first_feed - 1] != end)) return false;
-  const std::size_t length = second_feed - first_feed - end_bytes;
-  if (length < 64 || length > longest_line) return false;
-  layout = {first_feed + 1 - end_bytes, length, end_bytes, end_bytes == 2 ? end : '\n'};
-  return true;
-}
-
-// Windows per round: the check waits for the round, not for each window.
-constexpr std::size_t round_windows = 8;
-// The longest period planned: lines of 76 characters repeat every 19
-// windows, of 64 every one; lengths with a longer period are rare.
-constexpr std::size_t longest_period = 64;
-// Windows before the first line end that the period does not cover: a
-// first line longer than the others.
-constexpr std::size_t longest_prologue = 16;
-
-struct window_plan {
-  std::uint64_t from_next;  // the lanes taken from past the line end
-  std::size_t offset;       // where the window starts, from the walk's base
-};
-
-// The windows up to the period, one period, and a round more, so that a
-// round never has to wrap around.
-struct lines_plan {
-  window_plan windows[longest_prologue + longest_period + round_windows + 1];
-  std::size_t prologue;      // windows
-  std::size_t period;        // windows
-  std::size_t period_bytes;  // input bytes
-};
-
-// Plans the windows from the text's start; false if the layout's period is
-// too long, or a two-byte line end would fall across a window's last lane
-// (its second byte then lies outside the window, where the check does not
-// count it).
-inline bool plan_windows(const line_layout& layout, lines_plan& plan) {
-  std::size_t left = layout.first;  // characters before the next line end
-  // Once past a line end, what is left of a line is shorter than a line,
-  // and the windows repeat.
-  plan.prologue = left < layout.length ? 0 : (left - layout.length) / 64 + 1;
-  plan.period = layout.length / std::gcd(layout.length, std::size_t{64});
-  if (plan.prologue > longest_prologue || plan.period > longest_period) return false;
-  std::size_t offset = 0;
-  const std::size_t planned = plan.prologue + plan.period + round_windows + 1;
-  for (std::size_t k = 0; k < planned; ++k) {
-    const bool ends = left < 64;
-    if (ends && left + layout.end_bytes > 64) return false;
-    plan.windows[k] = {ends ? all_64 << left : 0, offset};
-    offset += ends ? 64 + layout.end_bytes : 64;
-    left = ends ? left + layout.length - 64 : left - 64;
-  }
-  plan.period_bytes =
-      plan.windows[plan.prologue + plan.period].offset - plan.windows[plan.prologue].offset;
-  return true;
-}
 
 alignas(64) inline constexpr auto alphabet_values = ascii_value_table(0x80, 0x80);
 
@@ -194,7 +97,7 @@ TESSALY_VBMI inline decoded_run walk_lines(const char* in, std::size_t len, std:
 TESSALY_VBMI inline decoded_run decode_lines(const char* in, std::size_t len, std::uint8_t* out) {
   line_layout layout;
   lines_plan plan;
-  if (!find_layout(in, len, layout) || !plan_windows(layout, plan)) return {0, 0};
+  if (!find_layout(in, len, 64, layout) || !plan_windows(layout, 64, plan)) return {0, 0};
   return layout.end_bytes == 2 ? walk_lines<2>(in, len, out, plan, layout.end)
                                : walk_lines<1>(in, len, out, plan, layout.end);
 }

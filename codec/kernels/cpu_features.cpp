@@ -27,8 +27,8 @@ cpu_features read_features() {
   const bool ymm = (state & 0x6) == 0x6;     // SSE and AVX state
   const bool zmm = (state & 0xE6) == 0xE6;   // and the AVX-512 mask and upper registers
   __cpuid_count(7, 0, a, b, c, d);
-  f.avx2 = ymm && (b & bit_AVX2);
   // POPCNT comes with every such CPU; the kernels count mask bits with it.
+  f.avx2 = ymm && (b & bit_AVX2) && (ecx1 & bit_POPCNT);
   f.avx512vbmi = zmm && (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI) &&
                  (ecx1 & bit_POPCNT);
   f.avx512vbmi2 = f.avx512vbmi && (c & bit_AVX512VBMI2);

@@ -8,7 +8,7 @@
 namespace tessaly {
 
 struct cpu_features {
-  bool avx2;
+  bool avx2;        // with POPCNT
   bool avx512vbmi;  // with AVX-512 F and BW, and POPCNT
   bool avx512vbmi2;  // with VBMI, for the byte compress
 };
