@@ -189,7 +189,8 @@ TESSALY_AVX2 inline bool decode_line_round(avx2_walk& walk, const avx2_lines& li
   walk.in += taken;
   walk.out += 24 * windows;
   walk.window += windows;
-  if (walk.window >= lines.plan.prologue + lines.plan.period) walk.window -= lines.plan.period;
+  // A round may cover more than one period: lines of 32 repeat every window.
+  while (walk.window >= lines.plan.prologue + lines.plan.period) walk.window -= lines.plan.period;
   return true;
 }
 

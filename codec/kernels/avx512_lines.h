@@ -63,7 +63,8 @@ TESSALY_VBMI inline bool decode_round(line_walk& walk, const lines_plan& plan, c
   if (_mm512_movepi8_mask(seen) != 0 || ends_counted != passed_over) return false;
   walk.out += 48 * windows;
   walk.window += windows;
-  if (walk.window >= plan.prologue + plan.period) {
+  // A round may cover more than one period: lines of 64 repeat every window.
+  while (walk.window >= plan.prologue + plan.period) {
     walk.window -= plan.period;
     walk.base += plan.period_bytes;
   }

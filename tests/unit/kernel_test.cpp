@@ -195,12 +195,16 @@ TEST_P(Kernel, DecodesStreamsAsTheBlockRulesSay) {
   std::mt19937 rng(3);
   const std::string bytes = random_bytes(rng, 9000);
   const std::string wrapped = run_encode(bytes, 76).out;
+  // Lines that repeat every window or two, and lines whose end is two bytes.
   const std::string crlf = with_breaks(reference_encode(bytes), 64, "\r\n");
+  const std::string pem = with_breaks(reference_encode(bytes), 64, "\n");
+  const std::string short_lines = with_breaks(reference_encode(bytes), 32, "\n");
+  const std::string spaced = with_breaks(reference_encode(bytes), 100, " \n");
   std::vector<std::size_t> offsets;
   for (std::size_t edge : {0u, 4093u, 8189u, 12280u})
     for (std::size_t d = 0; d < 8; ++d) offsets.push_back(edge + d);
   for (int i = 0; i < 24; ++i) offsets.push_back(rng() % wrapped.size());
-  for (const std::string* base : {&wrapped, &crlf}) {
+  for (const std::string* base : {&wrapped, &crlf, &pem, &short_lines, &spaced}) {
     for (std::size_t at : offsets) {
       // A byte put in, or (last) the byte there taken out: a lost line end
       // leaves every character in the alphabet but the lines out of step.
@@ -228,7 +232,7 @@ TEST_P(Kernel, RoundTripsLargeInputsAcrossChunks) {
   std::mt19937 rng(4);
   for (std::size_t len : {196607u, 196608u, 196609u, 600001u}) {
     const std::string bytes = random_bytes(rng, len);
-    for (int width : {0, 76, 77, 4}) {
+    for (int width : {0, 76, 77, 4, 64}) {
       SCOPED_TRACE(testing::Message() << "len " << len << " width " << width);
       const stream_result text = run_encode(bytes, width);
       std::string want = reference_encode(bytes);
