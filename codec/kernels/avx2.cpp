@@ -153,18 +153,10 @@ struct avx2_lines {
   alignas(32) std::uint8_t from_next[planned_windows][32];
 };
 
-// Where the walk is: the window's start, its place in the plan, and where
-// its bytes go.
-struct avx2_walk {
-  const char* in;
-  std::size_t window;
-  std::uint8_t* out;
-};
-
 // Decodes a round of windows if the text keeps to the layout there: false,
 // and walk unchanged, if it does not.
 template <std::size_t end_bytes, std::size_t windows>
-TESSALY_AVX2 inline bool decode_line_round(avx2_walk& walk, const avx2_lines& lines, char end) {
+TESSALY_AVX2 inline bool decode_line_round(line_walk& walk, const avx2_lines& lines, char end) {
   const window_plan* const at = lines.plan.windows + walk.window;
   const __m256i line_feed = _mm256_set1_epi8('\n');
   const __m256i end_byte = _mm256_set1_epi8(end);
@@ -186,11 +178,7 @@ TESSALY_AVX2 inline bool decode_line_round(avx2_walk& walk, const avx2_lines& li
   }
   const std::size_t taken = at[windows].offset - at[0].offset;
   if (bad != 0 || ends_counted != taken - 32 * windows) return false;
-  walk.in += taken;
-  walk.out += 24 * windows;
-  walk.window += windows;
-  // A round may cover more than one period: lines of 32 repeat every window.
-  while (walk.window >= lines.plan.prologue + lines.plan.period) walk.window -= lines.plan.period;
+  advance(walk, lines.plan, windows, 24 * windows);
   return true;
 }
 
@@ -198,20 +186,19 @@ template <std::size_t end_bytes>
 TESSALY_AVX2 decoded_run walk_lines(const char* in, std::size_t len, std::uint8_t* out,
                                     const avx2_lines& lines, char end) {
   const char* const stop = in + len;
-  avx2_walk walk{in, 0, out};
-  // Whether the round's last window can read all its bytes, with room in
-  // out for its 32-byte store.
-  const auto room_for = [&](std::size_t windows) {
-    const window_plan* const at = lines.plan.windows + walk.window;
-    const std::size_t last = at[windows - 1].offset - at[0].offset;
-    return static_cast<std::size_t>(stop - walk.in) >= last + 44 + end_bytes;
-  };
-  while (room_for(round_windows) &&
+  line_walk walk{in, 0, out};
+  // The last window of a round reads its 32 characters and the line end;
+  // with 44 bytes of input from its start, out has room for its 32-byte
+  // store.
+  constexpr std::size_t reach = 44 + end_bytes;
+  const lines_plan& plan = lines.plan;
+  while (has_room(walk, plan, round_windows, reach, stop) &&
          decode_line_round<end_bytes, round_windows>(walk, lines, end)) {
   }
-  if (room_for(4)) decode_line_round<end_bytes, 4>(walk, lines, end);
-  if (room_for(2)) decode_line_round<end_bytes, 2>(walk, lines, end);
-  while (room_for(1) && decode_line_round<end_bytes, 1>(walk, lines, end)) {
+  if (has_room(walk, plan, 4, reach, stop)) decode_line_round<end_bytes, 4>(walk, lines, end);
+  if (has_room(walk, plan, 2, reach, stop)) decode_line_round<end_bytes, 2>(walk, lines, end);
+  while (has_room(walk, plan, 1, reach, stop) &&
+         decode_line_round<end_bytes, 1>(walk, lines, end)) {
   }
   return {static_cast<std::size_t>(walk.in - in), static_cast<std::size_t>(walk.out - out)};
 }
@@ -219,7 +206,8 @@ TESSALY_AVX2 decoded_run walk_lines(const char* in, std::size_t len, std::uint8_
 TESSALY_AVX2 decoded_run decode_lines(const char* in, std::size_t len, std::uint8_t* out) {
   line_layout layout;
   avx2_lines lines;
-  if (!find_layout(in, len, 32, layout) || !plan_windows(layout, 32, lines.plan)) return {0, 0};
+  if (!find_layout(in, len, 32, layout) || !plan_windows(layout, 32, lines.plan))
+    return {0, 0};
   const __m256i index = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
                                          17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
   const std::size_t planned = lines.plan.prologue + lines.plan.period + round_windows + 1;

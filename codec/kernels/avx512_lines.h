@@ -22,14 +22,6 @@ TESSALY_VBMI inline std::size_t byte_sum(__m512i v) {
                                   lanes[6] + lanes[7]);
 }
 
-// Where the walk is: the start of the period, the window in it, and the
-// bytes so far.
-struct line_walk {
-  const char* base;
-  std::size_t window;
-  std::uint8_t* out;
-};
-
 // Decodes a round of windows if the text keeps to the layout there: false,
 // and walk unchanged, if it does not.
 template <std::size_t end_bytes, std::size_t windows>
@@ -45,7 +37,7 @@ TESSALY_VBMI inline bool decode_round(line_walk& walk, const lines_plan& plan, c
   __m512i ends_seen = _mm512_setzero_si512();
   std::size_t ends_counted = 0;
   for (std::size_t k = 0; k < windows; ++k) {
-    const char* const in = walk.base + at[k].offset;
+    const char* const in = walk.in + (at[k].offset - at[0].offset);
     const __m512i before = load(in);
     const __m512i chars = _mm512_mask_blend_epi8(at[k].from_next, before, load(in + end_bytes));
     const __m512i values = _mm512_permutex2var_epi8(low, chars, high);
@@ -61,13 +53,7 @@ TESSALY_VBMI inline bool decode_round(line_walk& walk, const lines_plan& plan, c
   if (windows == round_windows) ends_counted = byte_sum(ends_seen);
   const std::size_t passed_over = at[windows].offset - at[0].offset - 64 * windows;
   if (_mm512_movepi8_mask(seen) != 0 || ends_counted != passed_over) return false;
-  walk.out += 48 * windows;
-  walk.window += windows;
-  // A round may cover more than one period: lines of 64 repeat every window.
-  while (walk.window >= plan.prologue + plan.period) {
-    walk.window -= plan.period;
-    walk.base += plan.period_bytes;
-  }
+  advance(walk, plan, windows, 48 * windows);
   return true;
 }
 
@@ -76,20 +62,17 @@ TESSALY_VBMI inline decoded_run walk_lines(const char* in, std::size_t len, std:
                                            const lines_plan& plan, char end) {
   const char* const stop = in + len;
   line_walk walk{in, 0, out};
-  // Whether the round's last window can read all its bytes.
-  const auto room_for = [&](std::size_t windows) {
-    const std::size_t last = plan.windows[walk.window + windows - 1].offset;
-    return static_cast<std::size_t>(stop - walk.base) >= last + 64 + end_bytes;
-  };
-  while (room_for(round_windows) && decode_round<end_bytes, round_windows>(walk, plan, end)) {
+  // The last window of a round reads its 64 characters and the line end.
+  constexpr std::size_t reach = 64 + end_bytes;
+  while (has_room(walk, plan, round_windows, reach, stop) &&
+         decode_round<end_bytes, round_windows>(walk, plan, end)) {
   }
   // The rest in fewer windows a round, but no fewer rounds than needed.
-  if (room_for(4)) decode_round<end_bytes, 4>(walk, plan, end);
-  if (room_for(2)) decode_round<end_bytes, 2>(walk, plan, end);
-  while (room_for(1) && decode_round<end_bytes, 1>(walk, plan, end)) {
+  if (has_room(walk, plan, 4, reach, stop)) decode_round<end_bytes, 4>(walk, plan, end);
+  if (has_room(walk, plan, 2, reach, stop)) decode_round<end_bytes, 2>(walk, plan, end);
+  while (has_room(walk, plan, 1, reach, stop) && decode_round<end_bytes, 1>(walk, plan, end)) {
   }
-  return {static_cast<std::size_t>(walk.base + plan.windows[walk.window].offset - in),
-          static_cast<std::size_t>(walk.out - out)};
+  return {static_cast<std::size_t>(walk.in - in), static_cast<std::size_t>(walk.out - out)};
 }
 
 // Decodes the text at in for as long as it keeps to its layout, in whole

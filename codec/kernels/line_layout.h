@@ -108,4 +108,31 @@ inline bool plan_windows(const line_layout& layout, std::size_t width, lines_pla
   return true;
 }
 
+// Where a walk is: the start of its next window, that window's place in
+// the plan, and where its bytes go.
+struct line_walk {
+  const char* in;
+  std::size_t window;
+  std::uint8_t* out;
+};
+
+// Whether the input up to stop holds the next windows of the plan, the
+// last of them reading reach bytes from its start.
+inline bool has_room(const line_walk& walk, const lines_plan& plan, std::size_t windows,
+                     std::size_t reach, const char* stop) {
+  const window_plan* const at = plan.windows + walk.window;
+  return static_cast<std::size_t>(stop - walk.in) >= at[windows - 1].offset - at[0].offset + reach;
+}
+
+// Moves walk past the next windows of the plan, which gave bytes bytes.
+inline void advance(line_walk& walk, const lines_plan& plan, std::size_t windows,
+                    std::size_t bytes) {
+  walk.in += plan.windows[walk.window + windows].offset - plan.windows[walk.window].offset;
+  walk.out += bytes;
+  walk.window += windows;
+  // A round may cover more than one period: lines of a window's length
+  // repeat every window.
+  while (walk.window >= plan.prologue + plan.period) walk.window -= plan.period;
+}
+
 }  // namespace tessaly
