@@ -72,9 +72,13 @@ TESSALY_VBMI2 inline void take(__m512i values, __mmask64 keep, squeezed& s,
   store_groups(joined, store_mask, s.out + s.total / 4 * 3);
   const auto n = static_cast<std::size_t>(__builtin_popcountll(keep));
   // With three values or more kept, the open group is among them alone, so
-  // that a window's squeeze never waits on the last one's.
-  s.open = n >= 3 ? permute(load(ramp.data() + n), kept)
-                  : _mm512_permutex2var_epi8(s.open, load(ramp.data() + n), kept);
+  // that a window's squeeze never waits on the last one's; when the
+  // window's last three bytes are kept, they are its own top lanes already.
+  if (keep >> 61 == 7)
+    s.open = values;
+  else
+    s.open = n >= 3 ? permute(load(ramp.data() + n), kept)
+                    : _mm512_permutex2var_epi8(s.open, load(ramp.data() + n), kept);
   s.total += n;
 }
 
