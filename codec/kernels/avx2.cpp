@@ -57,16 +57,7 @@ TESSALY_AVX2 std::size_t encode_avx2(const std::uint8_t* in, std::size_t len, ch
   // A step may write past the end of the line: the next one overwrites it.
   while (len - p >= 28) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), encode_24(in + p));
-    if (left > 32) {
-      p += 24;
-      out += 32;
-      left -= 32;
-    } else {
-      p += left / 4 * 3;
-      out += left;
-      *out++ = '\n';
-      left = line_chars;
-    }
+    lay_out_step(32, line_chars, p, out, left);
   }
   out += encode_rest(scalar_kernel, in + p, len - p, out, line_chars, left);
   return static_cast<std::size_t>(out - start);

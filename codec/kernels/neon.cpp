@@ -42,16 +42,7 @@ std::size_t encode_neon(const std::uint8_t* in, std::size_t len, char* out,
   // A step may write past the end of the line: the next one overwrites it.
   while (len - p >= 48) {
     encode_48(in + p, out, alphabet);
-    if (left > 64) {
-      p += 48;
-      out += 64;
-      left -= 64;
-    } else {
-      p += left / 4 * 3;
-      out += left;
-      *out++ = '\n';
-      left = line_chars;
-    }
+    lay_out_step(64, line_chars, p, out, left);
   }
   out += encode_rest(scalar_kernel, in + p, len - p, out, line_chars, left);
   return static_cast<std::size_t>(out - start);
