@@ -127,6 +127,9 @@ int run_program(int argc, char** argv) {
   // Decoded bytes must pass unchanged; encoded text gets the platform's
   // line ends from the encoder itself.
   set_binary_mode(stdout);
+  // The streams write in pieces of many KiB: through the stream's own
+  // small buffer, each would cost a second write call.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
   const line_end eol = text_lines_end_in_crlf ? line_end::crlf : line_end::lf;
 
   const stream_status status =

@@ -110,6 +110,8 @@ stream_status encode_stream(std::FILE* input, std::FILE* output,
   const codec_kernel& kernel = active_kernel();
   const auto width = static_cast<std::size_t>(wrap_width);
   layout l{width, eol == line_end::crlf, width};
+  const char* const last_end = l.crlf ? "\r\n" : "\n";
+  const std::size_t last_end_len = std::strlen(last_end);
   for (;;) {
     std::size_t n = std::fread(chunk, 1, chunk_bytes, input);
     if (n < chunk_bytes && std::ferror(input)) {
@@ -123,12 +125,18 @@ stream_status encode_stream(std::FILE* input, std::FILE* output,
       return stream_status::read_error;
     }
     if (n == 0) break;
-    if (!write_all(lines, encode_chunk(kernel, n, l), output))
-      return stream_status::write_error;
-    if (n < chunk_bytes) break;
+    std::size_t len = encode_chunk(kernel, n, l);
+    const bool last = n < chunk_bytes;
+    // The last line's end goes out with the text before it, in one write.
+    if (last && l.line_left != width) {
+      std::memcpy(lines + len, last_end, last_end_len);
+      len += last_end_len;
+      l.line_left = width;
+    }
+    if (!write_all(lines, len, output)) return stream_status::write_error;
+    if (last) break;
   }
-  const char* const last_end = l.crlf ? "\r\n" : "\n";
-  if (l.line_left != width && !write_all(last_end, std::strlen(last_end), output))
+  if (l.line_left != width && !write_all(last_end, last_end_len, output))
     return stream_status::write_error;
   return stream_status::ok;
 }
