@@ -63,8 +63,8 @@ TESSALY_AVX2 std::size_t encode_avx2(const std::uint8_t* in, std::size_t len, ch
   return static_cast<std::size_t>(out - start);
 }
 
-// A mask of the bytes of chars that are not alphabet characters.
-TESSALY_AVX2 inline std::uint32_t outside_alphabet(__m256i chars) {
+// Nonzero in the bytes of chars that are not alphabet characters.
+TESSALY_AVX2 inline __m256i alphabet_clash(__m256i chars) {
   // Each byte's high nibble selects the low nibbles that are valid with it;
   // a common bit marks the byte invalid.
   const __m256i by_low = _mm256_setr_epi8(
@@ -76,10 +76,13 @@ TESSALY_AVX2 inline std::uint32_t outside_alphabet(__m256i chars) {
   const __m256i nibble = _mm256_set1_epi8(0x0F);
   const __m256i high = _mm256_and_si256(_mm256_srli_epi32(chars, 4), nibble);
   const __m256i low = _mm256_and_si256(chars, nibble);
-  const __m256i clash = _mm256_and_si256(_mm256_shuffle_epi8(by_low, low),
-                                         _mm256_shuffle_epi8(by_high, high));
+  return _mm256_and_si256(_mm256_shuffle_epi8(by_low, low), _mm256_shuffle_epi8(by_high, high));
+}
+
+// A mask of the bytes of chars that are not alphabet characters.
+TESSALY_AVX2 inline std::uint32_t outside_alphabet(__m256i chars) {
   return ~static_cast<std::uint32_t>(
-      _mm256_movemask_epi8(_mm256_cmpeq_epi8(clash, _mm256_setzero_si256())));
+      _mm256_movemask_epi8(_mm256_cmpeq_epi8(alphabet_clash(chars), _mm256_setzero_si256())));
 }
 
 // The 24 bytes of 32 alphabet characters, stored as 32 bytes.
@@ -138,37 +141,39 @@ TESSALY_AVX2 inline bool cut_break(const char* in, __m256i chars, std::size_t at
 
 // The line walk over text in lines of one length: a window of 32
 // characters is two loads and a blend, the blend's lanes from a table
-// made for the plan.
+// made for the plan, as are those of the line end that a second blend
+// sets aside.
 struct avx2_lines {
   lines_plan plan;
   alignas(32) std::uint8_t from_next[planned_windows][32];
+  alignas(32) std::uint8_t line_end[planned_windows][32];
 };
 
 // Decodes a round of windows if the text keeps to the layout there: false,
 // and walk unchanged, if it does not.
 template <std::size_t end_bytes, std::size_t windows>
 TESSALY_AVX2 inline bool decode_line_round(line_walk& walk, const avx2_lines& lines, char end) {
-  const window_plan* const at = lines.plan.windows + walk.window;
   const __m256i line_feed = _mm256_set1_epi8('\n');
-  const __m256i end_byte = _mm256_set1_epi8(end);
-  std::uint32_t bad = 0;
-  std::size_t ends_counted = 0;
+  __m256i clash = _mm256_setzero_si256();
+  __m256i ends = line_feed;
   for (std::size_t k = 0; k < windows; ++k) {
-    const char* const in = walk.in + (at[k].offset - at[0].offset);
+    const std::size_t window = walk.window + k;
+    const char* const in =
+        walk.in + (lines.plan.windows[window].offset - lines.plan.windows[walk.window].offset);
     const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
     const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + end_bytes));
-    const __m256i lanes =
-        _mm256_load_si256(reinterpret_cast<const __m256i*>(lines.from_next[walk.window + k]));
-    const __m256i chars = _mm256_blendv_epi8(before, after, lanes);
-    bad |= outside_alphabet(chars);
-    __m256i ends = _mm256_cmpeq_epi8(before, line_feed);
-    if (end_bytes == 2) ends = _mm256_or_si256(ends, _mm256_cmpeq_epi8(before, end_byte));
-    ends_counted += static_cast<std::size_t>(
-        __builtin_popcount(static_cast<std::uint32_t>(_mm256_movemask_epi8(ends))));
+    const __m256i past_end =
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(lines.from_next[window]));
+    const __m256i chars = _mm256_blendv_epi8(before, after, past_end);
+    clash = _mm256_or_si256(clash, alphabet_clash(chars));
+    ends = _mm256_blendv_epi8(
+        ends, before, _mm256_load_si256(reinterpret_cast<const __m256i*>(lines.line_end[window])));
     decode_32(chars, walk.out + 24 * k);
   }
-  const std::size_t taken = at[windows].offset - at[0].offset;
-  if (bad != 0 || ends_counted != taken - 32 * windows) return false;
+  __m256i white = _mm256_cmpeq_epi8(ends, line_feed);
+  if (end_bytes == 2)
+    white = _mm256_or_si256(white, _mm256_cmpeq_epi8(ends, _mm256_set1_epi8(end)));
+  if (!_mm256_testz_si256(clash, clash) || _mm256_movemask_epi8(white) != -1) return false;
   advance(walk, lines.plan, windows, 24 * windows);
   return true;
 }
@@ -205,8 +210,12 @@ TESSALY_AVX2 decoded_run decode_lines(const char* in, std::size_t len, std::uint
   for (std::size_t k = 0; k < planned; ++k) {
     const std::uint64_t from_next = lines.plan.windows[k].from_next;
     const auto at = static_cast<char>(from_next ? __builtin_ctzll(from_next) : 32);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lines.from_next[k]),
-                       _mm256_cmpgt_epi8(index, _mm256_set1_epi8(static_cast<char>(at - 1))));
+    const __m256i past_end = _mm256_cmpgt_epi8(index, _mm256_set1_epi8(static_cast<char>(at - 1)));
+    const auto beyond = static_cast<char>(at + layout.end_bytes - 1);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lines.from_next[k]), past_end);
+    const __m256i past_line_end = _mm256_cmpgt_epi8(index, _mm256_set1_epi8(beyond));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lines.line_end[k]),
+                       _mm256_andnot_si256(past_line_end, past_end));
   }
   return layout.end_bytes == 2 ? walk_lines<2>(in, len, out, lines, layout.end)
                                : walk_lines<1>(in, len, out, lines, layout.end);

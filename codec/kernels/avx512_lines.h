@@ -13,15 +13,6 @@ namespace tessaly::avx512 {
 
 alignas(64) inline constexpr auto alphabet_values = ascii_value_table(0x80, 0x80);
 
-// The sum of the bytes of v.
-TESSALY_VBMI inline std::size_t byte_sum(__m512i v) {
-  const __m512i sums = _mm512_sad_epu8(v, _mm512_setzero_si512());
-  alignas(64) std::uint64_t lanes[8];
-  _mm512_store_si512(lanes, sums);
-  return static_cast<std::size_t>(lanes[0] + lanes[1] + lanes[2] + lanes[3] + lanes[4] + lanes[5] +
-                                  lanes[6] + lanes[7]);
-}
-
 // Decodes a round of windows if the text keeps to the layout there: false,
 // and walk unchanged, if it does not.
 template <std::size_t end_bytes, std::size_t windows>
@@ -29,30 +20,21 @@ TESSALY_VBMI inline bool decode_round(line_walk& walk, const lines_plan& plan, c
   const __m512i low = load(alphabet_values.data());
   const __m512i high = load(alphabet_values.data() + 64);
   const __m512i line_feed = _mm512_set1_epi8('\n');
-  const __m512i end_byte = _mm512_set1_epi8(end);
   const window_plan* const at = plan.windows + walk.window;
   __m512i seen = _mm512_setzero_si512();
-  // Line-end bytes among the windows' own: counted in the lanes of a
-  // vector for a whole round, one by one for a few windows.
-  __m512i ends_seen = _mm512_setzero_si512();
-  std::size_t ends_counted = 0;
+  __m512i ends = line_feed;
   for (std::size_t k = 0; k < windows; ++k) {
     const char* const in = walk.in + (at[k].offset - at[0].offset);
     const __m512i before = load(in);
     const __m512i chars = _mm512_mask_blend_epi8(at[k].from_next, before, load(in + end_bytes));
     const __m512i values = _mm512_permutex2var_epi8(low, chars, high);
     seen = _mm512_ternarylogic_epi32(seen, values, chars, 0xFE);  // a | b | c
-    std::uint64_t ends = _mm512_cmpeq_epi8_mask(before, line_feed);
-    if (end_bytes == 2) ends |= _mm512_cmpeq_epi8_mask(before, end_byte);
-    if (windows == round_windows)
-      ends_seen = _mm512_mask_sub_epi8(ends_seen, ends, ends_seen, _mm512_set1_epi8(-1));
-    else
-      ends_counted += static_cast<std::size_t>(__builtin_popcountll(ends));
+    ends = _mm512_mask_mov_epi8(ends, at[k].line_end, before);
     store_groups(values, first_bytes(48), walk.out + 48 * k);
   }
-  if (windows == round_windows) ends_counted = byte_sum(ends_seen);
-  const std::size_t passed_over = at[windows].offset - at[0].offset - 64 * windows;
-  if (_mm512_movepi8_mask(seen) != 0 || ends_counted != passed_over) return false;
+  std::uint64_t not_white = _mm512_cmpneq_epi8_mask(ends, line_feed);
+  if (end_bytes == 2) not_white &= _mm512_cmpneq_epi8_mask(ends, _mm512_set1_epi8(end));
+  if (_mm512_movepi8_mask(seen) != 0 || not_white != 0) return false;
   advance(walk, plan, windows, 48 * windows);
   return true;
 }

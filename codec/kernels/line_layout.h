@@ -5,10 +5,10 @@
 // each window starts and which of its lanes come from past the line end.
 // A kernel then walks the text with no branch on what it holds, and checks
 // once a round that the text keeps to the layout: every character taken
-// must be in the alphabet, and the bytes passed over must be line-end
-// bytes, which is so when they are as many as the line-end bytes among
-// the windows' own. Lines must be at least a window long, so that a window
-// meets at most one line end.
+// must be in the alphabet, and the bytes passed over must be white space,
+// which decoding passes over anyway. A window sets its line end's bytes
+// aside in the lanes of one vector, for the round's check. Lines must be
+// at least a window long, so that a window meets at most one line end.
 #pragma once
 
 #include <cstddef>
@@ -68,6 +68,7 @@ constexpr std::size_t longest_prologue = 16;
 
 struct window_plan {
   std::uint64_t from_next;  // the lanes taken from past the line end
+  std::uint64_t line_end;   // the lanes that hold the line end
   std::size_t offset;       // where the window starts, from the walk's base
 };
 
@@ -85,7 +86,7 @@ struct lines_plan {
 // Plans windows of width characters from the text's start; false if the
 // layout's period is too long, or a two-byte line end would fall across a
 // window's last lane (its second byte then lies outside the window, where
-// the check does not count it).
+// the check does not see it).
 inline bool plan_windows(const line_layout& layout, std::size_t width, lines_plan& plan) {
   std::size_t left = layout.first;  // characters before the next line end
   // Once past a line end, what is left of a line is shorter than a line,
@@ -99,7 +100,8 @@ inline bool plan_windows(const line_layout& layout, std::size_t width, lines_pla
   for (std::size_t k = 0; k < planned; ++k) {
     const bool ends = left < width;
     if (ends && left + layout.end_bytes > width) return false;
-    plan.windows[k] = {ends ? (lanes << left) & lanes : 0, offset};
+    const std::uint64_t end_lanes = ((std::uint64_t{1} << layout.end_bytes) - 1) << left;
+    plan.windows[k] = {ends ? (lanes << left) & lanes : 0, ends ? end_lanes : 0, offset};
     offset += ends ? width + layout.end_bytes : width;
     left = ends ? left + layout.length - width : left - width;
   }
