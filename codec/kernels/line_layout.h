@@ -100,8 +100,8 @@ inline bool plan_windows(const line_layout& layout, std::size_t width, lines_pla
   for (std::size_t k = 0; k < planned; ++k) {
     const bool ends = left < width;
     if (ends && left + layout.end_bytes > width) return false;
-    const std::uint64_t end_lanes = ((std::uint64_t{1} << layout.end_bytes) - 1) << left;
-    plan.windows[k] = {ends ? (lanes << left) & lanes : 0, ends ? end_lanes : 0, offset};
+    const std::uint64_t end_lanes = (std::uint64_t{1} << layout.end_bytes) - 1;
+    plan.windows[k] = {ends ? (lanes << left) & lanes : 0, ends ? end_lanes << left : 0, offset};
     offset += ends ? width + layout.end_bytes : width;
     left = ends ? left + layout.length - width : left - width;
   }
