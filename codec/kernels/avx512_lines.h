@@ -1,5 +1,8 @@
 // The line walk of the AVX-512 kernels over text in lines of one length:
-// a window of 64 characters is two loads and a blend.
+// a window of 64 characters is two loads and a blend. Where each window
+// meets its line end follows from the room left on the line, worked out
+// in general registers as the walk goes: masks read from a table made the
+// vector steps wait on the loads, and measured half as fast.
 #pragma once
 
 #include "codec/kernels/avx512.h"
@@ -13,46 +16,67 @@ namespace tessaly::avx512 {
 
 alignas(64) inline constexpr auto alphabet_values = ascii_value_table(0x80, 0x80);
 
+// Where a walk is: the start of its next window, the characters before the
+// next line end from there, and where its bytes go.
+struct lines_walk {
+  const char* in;
+  std::size_t left;
+  std::uint8_t* out;
+};
+
 // Decodes a round of windows if the text keeps to the layout there: false,
 // and walk unchanged, if it does not.
 template <std::size_t end_bytes, std::size_t windows>
-TESSALY_VBMI inline bool decode_round(line_walk& walk, const lines_plan& plan, char end) {
+TESSALY_VBMI inline bool decode_round(lines_walk& walk, const line_layout& layout) {
   const __m512i low = load(alphabet_values.data());
   const __m512i high = load(alphabet_values.data() + 64);
   const __m512i line_feed = _mm512_set1_epi8('\n');
-  const window_plan* const at = plan.windows + walk.window;
+  const char* in = walk.in;
+  std::size_t left = walk.left;
   __m512i seen = _mm512_setzero_si512();
   __m512i ends = line_feed;
   for (std::size_t k = 0; k < windows; ++k) {
-    const char* const in = walk.in + (at[k].offset - at[0].offset);
-    const __m512i before = load(in);
-    const __m512i chars = _mm512_mask_blend_epi8(at[k].from_next, before, load(in + end_bytes));
+    const bool ends_here = left < 64;
+    const std::uint64_t from_next = ends_here ? all_64 << left : 0;
+    const std::uint64_t end_lanes = ends_here ? ((std::uint64_t{1} << end_bytes) - 1) << left : 0;
+    __m512i before = load(in);
+    // Kept in a register: folded into the masked move below, the load
+    // becomes a masked load, which is slow.
+    asm("" : "+v"(before));
+    const __m512i chars = _mm512_mask_blend_epi8(from_next, before, load(in + end_bytes));
     const __m512i values = _mm512_permutex2var_epi8(low, chars, high);
     seen = _mm512_ternarylogic_epi32(seen, values, chars, 0xFE);  // a | b | c
-    ends = _mm512_mask_mov_epi8(ends, at[k].line_end, before);
+    ends = _mm512_mask_mov_epi8(ends, end_lanes, before);
     store_groups(values, first_bytes(48), walk.out + 48 * k);
+    in += ends_here ? 64 + end_bytes : 64;
+    left = ends_here ? left + layout.length - 64 : left - 64;
   }
   std::uint64_t not_white = _mm512_cmpneq_epi8_mask(ends, line_feed);
-  if (end_bytes == 2) not_white &= _mm512_cmpneq_epi8_mask(ends, _mm512_set1_epi8(end));
+  if (end_bytes == 2) not_white &= _mm512_cmpneq_epi8_mask(ends, _mm512_set1_epi8(layout.end));
   if (_mm512_movepi8_mask(seen) != 0 || not_white != 0) return false;
-  advance(walk, plan, windows, 48 * windows);
+  walk = {in, left, walk.out + 48 * windows};
   return true;
+}
+
+// Whether the input up to stop holds the next windows, each of which reads
+// its 64 characters and a line end.
+template <std::size_t end_bytes>
+inline bool has_room(const lines_walk& walk, std::size_t windows, const char* stop) {
+  return static_cast<std::size_t>(stop - walk.in) >= windows * (64 + end_bytes) + end_bytes;
 }
 
 template <std::size_t end_bytes>
 TESSALY_VBMI inline decoded_run walk_lines(const char* in, std::size_t len, std::uint8_t* out,
-                                           const lines_plan& plan, char end) {
+                                           const line_layout& layout) {
   const char* const stop = in + len;
-  line_walk walk{in, 0, out};
-  // The last window of a round reads its 64 characters and the line end.
-  constexpr std::size_t reach = 64 + end_bytes;
-  while (has_room(walk, plan, round_windows, reach, stop) &&
-         decode_round<end_bytes, round_windows>(walk, plan, end)) {
+  lines_walk walk{in, layout.first, out};
+  while (has_room<end_bytes>(walk, round_windows, stop) &&
+         decode_round<end_bytes, round_windows>(walk, layout)) {
   }
   // The rest in fewer windows a round, but no fewer rounds than needed.
-  if (has_room(walk, plan, 4, reach, stop)) decode_round<end_bytes, 4>(walk, plan, end);
-  if (has_room(walk, plan, 2, reach, stop)) decode_round<end_bytes, 2>(walk, plan, end);
-  while (has_room(walk, plan, 1, reach, stop) && decode_round<end_bytes, 1>(walk, plan, end)) {
+  if (has_room<end_bytes>(walk, 4, stop)) decode_round<end_bytes, 4>(walk, layout);
+  if (has_room<end_bytes>(walk, 2, stop)) decode_round<end_bytes, 2>(walk, layout);
+  while (has_room<end_bytes>(walk, 1, stop) && decode_round<end_bytes, 1>(walk, layout)) {
   }
   return {static_cast<std::size_t>(walk.in - in), static_cast<std::size_t>(walk.out - out)};
 }
@@ -62,10 +86,9 @@ TESSALY_VBMI inline decoded_run walk_lines(const char* in, std::size_t len, std:
 // left starts a group.
 TESSALY_VBMI inline decoded_run decode_lines(const char* in, std::size_t len, std::uint8_t* out) {
   line_layout layout;
-  lines_plan plan;
-  if (!find_layout(in, len, 64, layout) || !plan_windows(layout, 64, plan)) return {0, 0};
-  return layout.end_bytes == 2 ? walk_lines<2>(in, len, out, plan, layout.end)
-                               : walk_lines<1>(in, len, out, plan, layout.end);
+  if (!find_layout(in, len, 64, layout) || splits_line_ends(layout, 64)) return {0, 0};
+  return layout.end_bytes == 2 ? walk_lines<2>(in, len, out, layout)
+                               : walk_lines<1>(in, len, out, layout);
 }
 
 }  // namespace tessaly::avx512

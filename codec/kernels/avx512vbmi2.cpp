@@ -1,10 +1,9 @@
-// The AVX-512 VBMI2 kernel: decoding squeezes the white space out of each
-// 64-byte window with one byte compress, and joins what it kept to the
+// The AVX-512 VBMI2 kernel: decoding walks text in lines of one length as
+// the VBMI kernel does, and beyond that squeezes the white space out of
+// each 64-byte window with one byte compress, joining what it kept to the
 // values of the group left open by the window before, so that text broken
-// anywhere takes the same fixed 64-byte steps as unbroken text. On text in
-// lines that measured as quick as the VBMI kernel's line walk, and quicker
-// with two-byte line ends or 4 KiB at a time, so this kernel does not walk.
-// Encoding is the VBMI kernel's.
+// anywhere takes the same fixed 64-byte steps as unbroken text. Encoding
+// is the VBMI kernel's.
 #include "codec/kernels.h"
 
 #if TESSALY_X86_64_KERNELS
@@ -16,6 +15,7 @@
 
 #include "codec/alphabet.h"
 #include "codec/kernels/avx512.h"
+#include "codec/kernels/avx512_lines.h"
 #include "codec/kernels/cpu_features.h"
 
 #define TESSALY_VBMI2 __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,popcnt")))
@@ -88,8 +88,9 @@ TESSALY_VBMI2 inline __mmask64 alphabet_only(__m512i values) {
 
 // Every window is 64 bytes from where the last one ended.
 TESSALY_VBMI2 decoded_run decode(const char* in, std::size_t len, std::uint8_t* out) {
-  squeezed s{_mm512_setzero_si512(), 0, out};
-  std::size_t p = 0;
+  const decoded_run lines = decode_lines(in, len, out);
+  squeezed s{_mm512_setzero_si512(), 0, out + lines.written};
+  std::size_t p = lines.consumed;
   // Four windows at a time: unbroken text, with no group open, needs
   // nothing squeezed or joined.
   for (; len - p >= 256; p += 256) {
@@ -134,7 +135,7 @@ TESSALY_VBMI2 decoded_run decode(const char* in, std::size_t len, std::uint8_t* 
   for (std::size_t open = s.total % 4; open != 0;)
     if (!is_white_space(static_cast<unsigned char>(in[--p]))) --open;
   while (p != 0 && is_white_space(static_cast<unsigned char>(in[p - 1]))) --p;
-  return {p, s.total / 4 * 3};
+  return {p, lines.written + s.total / 4 * 3};
 }
 
 bool has_vbmi2() { return x86_features().avx512vbmi2; }

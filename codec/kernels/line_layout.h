@@ -57,6 +57,16 @@ inline bool find_layout(const char* in, std::size_t len, std::size_t shortest,
   return true;
 }
 
+// Whether a two-byte line end falls across the last lane of some window of
+// width characters (a power of two): its second byte then lies outside
+// the window, where the check does not see it. Line ends come before
+// characters first + j * length, in lane (first + j * length) % width,
+// which is width - 1 for some j just when gcd(length, width) divides
+// first + 1.
+inline bool splits_line_ends(const line_layout& layout, std::size_t width) {
+  return layout.end_bytes == 2 && (layout.first + 1) % std::gcd(layout.length, width) == 0;
+}
+
 // Windows per round: the check waits for the round, not for each window.
 constexpr std::size_t round_windows = 8;
 // The longest period planned: lines of 76 characters repeat every 19

@@ -143,6 +143,13 @@ TEST_P(Kernel, DecodesEveryLengthAsTheScalarKernel) {
                                        with_breaks(text, 64, "\r\n"), with_breaks(text, 5, "\n"),
                                        with_breaks(text, 31, "\n\n"), with_breaks(text, 76, " \n"),
                                        with_breaks(text, 60, "\t \r\n"), with_breaks(text, 3, " \t ")};
+    // CR LF line ends across the last lane of a 64-byte window, the third
+    // one spoiled.
+    if (len > 256) {
+      std::string split = text.substr(0, 127) + "\r\n" + with_breaks(text.substr(127), 64, "\r\n");
+      split[127 + 2 + 64 + 2 + 64 + 1] = 'A';
+      inputs.push_back(split);
+    }
     // A run of white space at every offset of a 64-byte window, one per length.
     std::string spaced = text;
     spaced.insert(std::min(len, len % 64), std::string(" \t\n  \t\r\n \t").substr(0, 1 + len % 11));
