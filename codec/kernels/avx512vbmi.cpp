@@ -48,29 +48,30 @@ constexpr std::int64_t fields_shifted = 0x262c32080e141a00;
 alignas(64) constexpr auto ascii_values = ascii_value_table(0x80, 0x80);
 
 // The 48 bytes at in as 64 characters, the lanes in shifted taking the
-// character of the lane before them, and the lanes outside kept getting a
-// newline. The load reads 64 bytes: a masked load of 48 is slower, and the
-// steps stop 64 bytes before the end, leaving the rest to the AVX2 kernel.
-TESSALY_VBMI inline __m512i encode_step(const std::uint8_t* in, std::uint64_t shifted,
-                                        std::uint64_t kept) {
+// character of the lane before them. The load reads 64 bytes: a masked
+// load of 48 is slower, and the steps stop 64 bytes before the end,
+// leaving the rest to the AVX2 kernel.
+TESSALY_VBMI inline __m512i encode_step(const std::uint8_t* in, std::uint64_t shifted) {
   const __m512i bytes = load(in);
   const __m512i spread = permute(load(spread_index.data()), bytes);
   const __m512i offsets = _mm512_mask_blend_epi8(shifted, _mm512_set1_epi64(fields_in_place),
                                                  _mm512_set1_epi64(fields_shifted));
   const __m512i fields = _mm512_maskz_multishift_epi64_epi8(all_64, offsets, spread);
-  return _mm512_mask_permutexvar_epi8(_mm512_set1_epi8('\n'), kept, fields, load(encode_alphabet));
+  return permute(fields, load(encode_alphabet));
 }
 
-TESSALY_VBMI inline __m512i encode_48(const std::uint8_t* in) { return encode_step(in, 0, all_64); }
+TESSALY_VBMI inline __m512i encode_48(const std::uint8_t* in) { return encode_step(in, 0); }
 
 // Lines of 64 characters or more. A step that meets no line end writes
-// 64 characters; one that does writes 15 groups and the newline among
-// them, laid out by the same three permutations: 61 bytes, in one store of
-// 64 whose last three the next step overwrites. Some step always follows,
-// since a step leaves at least 19 of the 64 bytes it needs. The lanes of the
-// newline and after it come from comparing the lane numbers with the room
-// left, kept in every byte of a vector: moving a mask over from a general
-// register each step would cost more than the step.
+// 64 characters; one that does writes 15 groups with a lane left for the
+// newline among them, laid out by the same three permutations: 61 bytes,
+// in one store of 64 whose last three the next step overwrites, and the
+// newline stored on its own, which measured quicker than putting it in the
+// vector. Some step always follows, since a step leaves at least 19 of the
+// 64 bytes it needs. The lanes after the newline come from comparing the
+// lane numbers with the room left, kept in every byte of a vector: moving
+// a mask over from a general register each step would cost more than the
+// step.
 TESSALY_VBMI std::size_t encode_long_lines(const std::uint8_t* in, std::size_t len, char*& out,
                                            std::size_t line_chars, std::size_t& left) {
   const __m512i lane = load(byte_index.data());
@@ -87,8 +88,8 @@ TESSALY_VBMI std::size_t encode_long_lines(const std::uint8_t* in, std::size_t l
       left -= 64;
       room = _mm512_sub_epi8(room, full_step);
     } else {
-      _mm512_storeu_si512(out, encode_step(in + p, _mm512_cmpgt_epu8_mask(lane, room),
-                                           _mm512_cmpneq_epi8_mask(lane, room)));
+      _mm512_storeu_si512(out, encode_step(in + p, _mm512_cmpgt_epu8_mask(lane, room)));
+      out[left] = '\n';
       p += 45;
       out += 61;
       left = line_chars - (60 - left);
