@@ -49,16 +49,60 @@ TESSALY_AVX2 inline __m256i encode_24(const std::uint8_t* in) {
   return _mm256_add_epi8(values, _mm256_shuffle_epi8(offsets, range));
 }
 
-TESSALY_AVX2 std::size_t encode_avx2(const std::uint8_t* in, std::size_t len, char* out,
-                                     std::size_t line_chars) {
-  char* const start = out;
-  std::size_t left = line_chars != 0 ? line_chars : SIZE_MAX;  // room on this line
+// Lines of 32 characters or more. A step that meets a line end stores its
+// 32 characters twice: in place, and again one byte further on from the
+// line end's lane, the lanes before it shifted down to stay as they were;
+// the newline goes between. The lanes come from comparing the lane numbers
+// with the room left, kept in every byte of a vector (modulo 256: exact
+// whenever it is 32 or less).
+TESSALY_AVX2 std::size_t encode_long_lines(const std::uint8_t* in, std::size_t len, char*& out,
+                                           std::size_t line_chars, std::size_t& left) {
+  const __m256i lane = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+                                        17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+  __m256i room_before = _mm256_set1_epi8(static_cast<char>(left - 1));
+  const __m256i full_step = _mm256_set1_epi8(32);
+  const __m256i next_line = _mm256_set1_epi8(static_cast<char>(line_chars - 32));
   std::size_t p = 0;
-  // A step may write past the end of the line: the next one overwrites it.
+  for (; len - p >= 28; p += 24) {
+    const __m256i chars = encode_24(in + p);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), chars);
+    if (left > 32) {
+      out += 32;
+      left -= 32;
+      room_before = _mm256_sub_epi8(room_before, full_step);
+    } else {
+      const __m256i down =
+          _mm256_alignr_epi8(_mm256_permute2x128_si256(chars, chars, 0x81), chars, 1);
+      const __m256i past_end = _mm256_cmpgt_epi8(lane, room_before);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 1),
+                          _mm256_blendv_epi8(down, chars, past_end));
+      out[left] = '\n';
+      out += 33;
+      left = line_chars - (32 - left);
+      room_before = _mm256_add_epi8(room_before, next_line);
+    }
+  }
+  return p;
+}
+
+// Shorter lines, or none: a step may write past the end of the line, and
+// the next one overwrites it.
+TESSALY_AVX2 std::size_t encode_short_lines(const std::uint8_t* in, std::size_t len, char*& out,
+                                            std::size_t line_chars, std::size_t& left) {
+  std::size_t p = 0;
   while (len - p >= 28) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), encode_24(in + p));
     lay_out_step(32, line_chars, p, out, left);
   }
+  return p;
+}
+
+TESSALY_AVX2 std::size_t encode_avx2(const std::uint8_t* in, std::size_t len, char* out,
+                                     std::size_t line_chars) {
+  char* const start = out;
+  std::size_t left = line_chars != 0 ? line_chars : SIZE_MAX;  // room on this line
+  const std::size_t p = line_chars >= 32 ? encode_long_lines(in, len, out, line_chars, left)
+                                         : encode_short_lines(in, len, out, line_chars, left);
   out += encode_rest(scalar_kernel, in + p, len - p, out, line_chars, left);
   return static_cast<std::size_t>(out - start);
 }
