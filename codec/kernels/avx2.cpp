@@ -184,85 +184,88 @@ TESSALY_AVX2 inline bool cut_break(const char* in, __m256i chars, std::size_t at
 }
 
 // The line walk over text in lines of one length: a window of 32
-// characters is two loads and a blend, the blend's lanes from a table
-// made for the plan, as are those of the line end that a second blend
-// sets aside.
-struct avx2_lines {
-  lines_plan plan;
-  alignas(32) std::uint8_t from_next[planned_windows][32];
-  alignas(32) std::uint8_t line_end[planned_windows][32];
+// characters is two loads and a blend. Where each window meets its line
+// end follows from the room left on the line, kept in a general register
+// to steer by and, less one, in every byte of a vector for the blends.
+struct lines_walk {
+  const char* in;
+  std::size_t left;
+  __m256i room_before;  // left - 1, modulo 256: exact whenever left is 32 or less
+  std::uint8_t* out;
 };
 
 // Decodes a round of windows if the text keeps to the layout there: false,
 // and walk unchanged, if it does not.
 template <std::size_t end_bytes, std::size_t windows>
-TESSALY_AVX2 inline bool decode_line_round(line_walk& walk, const avx2_lines& lines, char end) {
+TESSALY_AVX2 inline bool decode_line_round(lines_walk& walk, const line_layout& layout) {
+  const __m256i lane = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+                                        17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
   const __m256i line_feed = _mm256_set1_epi8('\n');
+  const __m256i next_line = _mm256_set1_epi8(static_cast<char>(layout.length - 32));
+  const char* in = walk.in;
+  std::size_t left = walk.left;
+  __m256i room_before = walk.room_before;
   __m256i clash = _mm256_setzero_si256();
   __m256i ends = line_feed;
   for (std::size_t k = 0; k < windows; ++k) {
-    const std::size_t window = walk.window + k;
-    const char* const in =
-        walk.in + (lines.plan.windows[window].offset - lines.plan.windows[walk.window].offset);
     const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
-    const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + end_bytes));
-    const __m256i past_end =
-        _mm256_load_si256(reinterpret_cast<const __m256i*>(lines.from_next[window]));
-    const __m256i chars = _mm256_blendv_epi8(before, after, past_end);
+    __m256i chars = before;
+    if (left < 32) {
+      const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + end_bytes));
+      const __m256i past_end = _mm256_cmpgt_epi8(lane, room_before);
+      const __m256i past_line_end = _mm256_cmpgt_epi8(
+          lane, _mm256_add_epi8(room_before, _mm256_set1_epi8(static_cast<char>(end_bytes))));
+      chars = _mm256_blendv_epi8(before, after, past_end);
+      ends = _mm256_blendv_epi8(ends, before, _mm256_andnot_si256(past_line_end, past_end));
+      in += 32 + end_bytes;
+      left += layout.length - 32;
+      room_before = _mm256_add_epi8(room_before, next_line);
+    } else {
+      in += 32;
+      left -= 32;
+      room_before = _mm256_sub_epi8(room_before, _mm256_set1_epi8(32));
+    }
     clash = _mm256_or_si256(clash, alphabet_clash(chars));
-    ends = _mm256_blendv_epi8(
-        ends, before, _mm256_load_si256(reinterpret_cast<const __m256i*>(lines.line_end[window])));
     decode_32(chars, walk.out + 24 * k);
   }
   __m256i white = _mm256_cmpeq_epi8(ends, line_feed);
   if (end_bytes == 2)
-    white = _mm256_or_si256(white, _mm256_cmpeq_epi8(ends, _mm256_set1_epi8(end)));
+    white = _mm256_or_si256(white, _mm256_cmpeq_epi8(ends, _mm256_set1_epi8(layout.end)));
   if (!_mm256_testz_si256(clash, clash) || _mm256_movemask_epi8(white) != -1) return false;
-  advance(walk, lines.plan, windows, 24 * windows);
+  walk = {in, left, room_before, walk.out + 24 * windows};
   return true;
+}
+
+// Whether the input up to stop holds the next windows, each of which reads
+// its 32 characters and a line end; with 44 bytes of input from the last
+// one's start, out has room for its 32-byte store.
+template <std::size_t end_bytes>
+inline bool has_room(const lines_walk& walk, std::size_t windows, const char* stop) {
+  const std::size_t reach = (windows - 1) * (32 + end_bytes) + 44 + end_bytes;
+  return static_cast<std::size_t>(stop - walk.in) >= reach;
 }
 
 template <std::size_t end_bytes>
 TESSALY_AVX2 decoded_run walk_lines(const char* in, std::size_t len, std::uint8_t* out,
-                                    const avx2_lines& lines, char end) {
+                                    const line_layout& layout) {
   const char* const stop = in + len;
-  line_walk walk{in, 0, out};
-  // The last window of a round reads its 32 characters and the line end;
-  // with 44 bytes of input from its start, out has room for its 32-byte
-  // store.
-  constexpr std::size_t reach = 44 + end_bytes;
-  const lines_plan& plan = lines.plan;
-  while (has_room(walk, plan, round_windows, reach, stop) &&
-         decode_line_round<end_bytes, round_windows>(walk, lines, end)) {
+  lines_walk walk{in, layout.first, _mm256_set1_epi8(static_cast<char>(layout.first - 1)), out};
+  while (has_room<end_bytes>(walk, round_windows, stop) &&
+         decode_line_round<end_bytes, round_windows>(walk, layout)) {
   }
-  if (has_room(walk, plan, 4, reach, stop)) decode_line_round<end_bytes, 4>(walk, lines, end);
-  if (has_room(walk, plan, 2, reach, stop)) decode_line_round<end_bytes, 2>(walk, lines, end);
-  while (has_room(walk, plan, 1, reach, stop) &&
-         decode_line_round<end_bytes, 1>(walk, lines, end)) {
+  // The rest in fewer windows a round, but no fewer rounds than needed.
+  if (has_room<end_bytes>(walk, 4, stop)) decode_line_round<end_bytes, 4>(walk, layout);
+  if (has_room<end_bytes>(walk, 2, stop)) decode_line_round<end_bytes, 2>(walk, layout);
+  while (has_room<end_bytes>(walk, 1, stop) && decode_line_round<end_bytes, 1>(walk, layout)) {
   }
   return {static_cast<std::size_t>(walk.in - in), static_cast<std::size_t>(walk.out - out)};
 }
 
 TESSALY_AVX2 decoded_run decode_lines(const char* in, std::size_t len, std::uint8_t* out) {
   line_layout layout;
-  avx2_lines lines;
-  if (!find_layout(in, len, 32, layout) || !plan_windows(layout, 32, lines.plan))
-    return {0, 0};
-  const __m256i index = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
-                                         17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
-  const std::size_t planned = lines.plan.prologue + lines.plan.period + round_windows + 1;
-  for (std::size_t k = 0; k < planned; ++k) {
-    const std::uint64_t from_next = lines.plan.windows[k].from_next;
-    const auto at = static_cast<char>(from_next ? __builtin_ctzll(from_next) : 32);
-    const __m256i past_end = _mm256_cmpgt_epi8(index, _mm256_set1_epi8(static_cast<char>(at - 1)));
-    const auto beyond = static_cast<char>(at + layout.end_bytes - 1);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lines.from_next[k]), past_end);
-    const __m256i past_line_end = _mm256_cmpgt_epi8(index, _mm256_set1_epi8(beyond));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lines.line_end[k]),
-                       _mm256_andnot_si256(past_line_end, past_end));
-  }
-  return layout.end_bytes == 2 ? walk_lines<2>(in, len, out, lines, layout.end)
-                               : walk_lines<1>(in, len, out, lines, layout.end);
+  if (!find_layout(in, len, 32, layout) || splits_line_ends(layout, 32)) return {0, 0};
+  return layout.end_bytes == 2 ? walk_lines<2>(in, len, out, layout)
+                               : walk_lines<1>(in, len, out, layout);
 }
 
 TESSALY_AVX2 decoded_run decode_avx2(const char* in, std::size_t len, std::uint8_t* out) {
