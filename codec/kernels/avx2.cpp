@@ -186,7 +186,7 @@ TESSALY_AVX2 inline bool cut_break(const char* in, __m256i chars, std::size_t at
 // The line walk over text in lines of one length: a window of 32
 // characters is two loads and a blend. Where each window meets its line
 // end follows from the room left on the line, kept in a general register
-// to steer by and, less one, in every byte of a vector for the blends.
+// to steer by and, less one, in every byte of a vector for the blend.
 struct lines_walk {
   const char* in;
   std::size_t left;
@@ -206,17 +206,22 @@ TESSALY_AVX2 inline bool decode_line_round(lines_walk& walk, const line_layout& 
   std::size_t left = walk.left;
   __m256i room_before = walk.room_before;
   __m256i clash = _mm256_setzero_si256();
-  __m256i ends = line_feed;
+  // White bytes among the windows' own: the line ends, since the lanes
+  // taken are checked as characters.
+  std::size_t white = 0;
+  std::size_t line_ends = 0;
   for (std::size_t k = 0; k < windows; ++k) {
     const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
     __m256i chars = before;
     if (left < 32) {
       const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + end_bytes));
-      const __m256i past_end = _mm256_cmpgt_epi8(lane, room_before);
-      const __m256i past_line_end = _mm256_cmpgt_epi8(
-          lane, _mm256_add_epi8(room_before, _mm256_set1_epi8(static_cast<char>(end_bytes))));
-      chars = _mm256_blendv_epi8(before, after, past_end);
-      ends = _mm256_blendv_epi8(ends, before, _mm256_andnot_si256(past_line_end, past_end));
+      chars = _mm256_blendv_epi8(before, after, _mm256_cmpgt_epi8(lane, room_before));
+      __m256i ends = _mm256_cmpeq_epi8(before, line_feed);
+      if (end_bytes == 2)
+        ends = _mm256_or_si256(ends, _mm256_cmpeq_epi8(before, _mm256_set1_epi8(layout.end)));
+      white += static_cast<std::size_t>(
+          __builtin_popcount(static_cast<std::uint32_t>(_mm256_movemask_epi8(ends))));
+      line_ends += end_bytes;
       in += 32 + end_bytes;
       left += layout.length - 32;
       room_before = _mm256_add_epi8(room_before, next_line);
@@ -228,10 +233,7 @@ TESSALY_AVX2 inline bool decode_line_round(lines_walk& walk, const line_layout& 
     clash = _mm256_or_si256(clash, alphabet_clash(chars));
     decode_32(chars, walk.out + 24 * k);
   }
-  __m256i white = _mm256_cmpeq_epi8(ends, line_feed);
-  if (end_bytes == 2)
-    white = _mm256_or_si256(white, _mm256_cmpeq_epi8(ends, _mm256_set1_epi8(layout.end)));
-  if (!_mm256_testz_si256(clash, clash) || _mm256_movemask_epi8(white) != -1) return false;
+  if (!_mm256_testz_si256(clash, clash) || white != line_ends) return false;
   walk = {in, left, room_before, walk.out + 24 * windows};
   return true;
 }

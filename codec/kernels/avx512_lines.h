@@ -2,7 +2,9 @@
 // a window of 64 characters is two loads and a blend. Where each window
 // meets its line end follows from the room left on the line, worked out
 // in general registers as the walk goes: masks read from a table made the
-// vector steps wait on the loads, and measured half as fast.
+// vector steps wait on the loads, and measured half as fast. A window sets
+// its line end's bytes aside in the lanes of one vector, for the round's
+// check (quicker here than counting them).
 #pragma once
 
 #include "codec/kernels/avx512.h"

@@ -5,9 +5,8 @@
 // walks, with no branch on what the text holds. It checks once a round
 // that the text keeps to the layout: every character taken must be in the
 // alphabet, and the bytes passed over must be white space, which decoding
-// passes over anyway. A window sets its line end's bytes aside in the
-// lanes of one vector, for the round's check. Lines must be at least a
-// window long, so that a window meets at most one line end.
+// passes over anyway. Lines must be at least a window long, so that a
+// window meets at most one line end.
 #pragma once
 
 #include <cstddef>
