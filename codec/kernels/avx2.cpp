@@ -243,8 +243,8 @@ TESSALY_AVX2 inline bool decode_line_round(lines_walk& walk, const line_layout& 
 // one's start, out has room for its 32-byte store.
 template <std::size_t end_bytes>
 inline bool has_room(const lines_walk& walk, std::size_t windows, const char* stop) {
-  const std::size_t reach = (windows - 1) * (32 + end_bytes) + 44 + end_bytes;
-  return static_cast<std::size_t>(stop - walk.in) >= reach;
+  return holds_windows(static_cast<std::size_t>(stop - walk.in), windows, 32, end_bytes,
+                       44 + end_bytes);
 }
 
 template <std::size_t end_bytes>

@@ -64,7 +64,8 @@ TESSALY_VBMI inline bool decode_round(lines_walk& walk, const line_layout& layou
 // its 64 characters and a line end.
 template <std::size_t end_bytes>
 inline bool has_room(const lines_walk& walk, std::size_t windows, const char* stop) {
-  return static_cast<std::size_t>(stop - walk.in) >= windows * (64 + end_bytes) + end_bytes;
+  return holds_windows(static_cast<std::size_t>(stop - walk.in), windows, 64, end_bytes,
+                       64 + end_bytes);
 }
 
 template <std::size_t end_bytes>

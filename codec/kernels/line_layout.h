@@ -64,6 +64,14 @@ inline bool splits_line_ends(const line_layout& layout, std::size_t width) {
   return layout.end_bytes == 2 && (layout.first + 1) % std::gcd(layout.length, width) == 0;
 }
 
+// Whether the remaining bytes of input hold the next windows of a walk,
+// each width characters and at most end_bytes of line end long, the last
+// of them reading reach bytes from its start.
+inline bool holds_windows(std::size_t remaining, std::size_t windows, std::size_t width,
+                          std::size_t end_bytes, std::size_t reach) {
+  return remaining >= (windows - 1) * (width + end_bytes) + reach;
+}
+
 // Windows per round: the check waits for the round, not for each window.
 constexpr std::size_t round_windows = 8;
 
