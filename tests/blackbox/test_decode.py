@@ -118,10 +118,13 @@ def random_text(rng):
             text = text.replace(b"\n", b"\r\n")
         if kind == "unpadded":
             text = text.replace(b"=", b"")
-        if kind == "spots":    # a few stray bytes: garbage, "=" or white space, anywhere
+        if kind == "spots":    # a few stray bytes: garbage, "=" or white space, anywhere, or a line end made a character
             text = bytearray(text)
             for _ in range(rng.randrange(1, 4)):
-                text.insert(rng.randrange(len(text) + 1), rng.choice([rng.choice(sorted(GARBAGE)), 61, 61, 32, 9]))
+                if rng.random() < 0.3 and b"\n" in text:
+                    text[rng.choice([i for i, c in enumerate(text) if c == 10])] = ord("Q")
+                else:
+                    text.insert(rng.randrange(len(text) + 1), rng.choice([rng.choice(sorted(GARBAGE)), 61, 61, 32, 9]))
             text = bytes(text)
         return text, kind
     pools = [(ALPHABET, 0.8), (b"=", 0.03 if kind == "dense" else 0.001), (bytes(SPACE), 0.15),

@@ -213,15 +213,19 @@ TEST_P(Kernel, DecodesStreamsAsTheBlockRulesSay) {
   for (int i = 0; i < 24; ++i) offsets.push_back(rng() % wrapped.size());
   for (const std::string* base : {&wrapped, &crlf, &pem, &short_lines, &spaced}) {
     for (std::size_t at : offsets) {
-      // A byte put in, or (last) the byte there taken out: a lost line end
-      // leaves every character in the alphabet but the lines out of step.
-      for (int odd : {int{'#'}, int{'='}, int{' '}, int{'\t'}, int{'\n'}, int{'\r'}, 0, 0xc3, -1}) {
+      // A byte put in, or (last) a line end's byte taken out or made a
+      // character: either leaves every character in the alphabet but the
+      // lines out of step.
+      for (int odd :
+           {int{'#'}, int{'='}, int{' '}, int{'\t'}, int{'\n'}, int{'\r'}, 0, 0xc3, -1, -2}) {
         std::string input = *base;
         const std::size_t line_end = input.find_first_of("\r\n", at);
         if (odd >= 0)
           input.insert(std::min(at, input.size()), 1, static_cast<char>(odd));
-        else if (line_end != std::string::npos)
+        else if (line_end != std::string::npos && odd == -1)
           input.erase(line_end, 1);
+        else if (line_end != std::string::npos)
+          input[line_end] = 'Q';
         for (bool ignore : {false, true}) {
           SCOPED_TRACE(testing::Message() << "at " << at << " byte " << int(odd) << " ignore "
                                           << ignore);
