@@ -204,14 +204,16 @@ TEST_P(Kernel, DecodesStreamsAsTheBlockRulesSay) {
   const std::string wrapped = run_encode(bytes, 76).out;
   // Lines that repeat every window or two, and lines whose end is two bytes.
   const std::string crlf = with_breaks(reference_encode(bytes), 64, "\r\n");
+  const std::string mime = with_breaks(reference_encode(bytes), 76, "\r\n");
   const std::string pem = with_breaks(reference_encode(bytes), 64, "\n");
+  const std::string eighty = with_breaks(reference_encode(bytes), 80, "\n");
   const std::string short_lines = with_breaks(reference_encode(bytes), 32, "\n");
   const std::string spaced = with_breaks(reference_encode(bytes), 100, " \n");
   std::vector<std::size_t> offsets;
   for (std::size_t edge : {0u, 4093u, 8189u, 12280u})
     for (std::size_t d = 0; d < 8; ++d) offsets.push_back(edge + d);
   for (int i = 0; i < 24; ++i) offsets.push_back(rng() % wrapped.size());
-  for (const std::string* base : {&wrapped, &crlf, &pem, &short_lines, &spaced}) {
+  for (const std::string* base : {&wrapped, &crlf, &mime, &pem, &eighty, &short_lines, &spaced}) {
     for (std::size_t at : offsets) {
       // A byte put in, or (last) a line end's byte taken out or made a
       // character: either leaves every character in the alphabet but the
