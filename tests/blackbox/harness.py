@@ -129,7 +129,9 @@ class Case(unittest.TestCase):
         st, o, e = run(args, stdin, **kw)
         label = msg or repr(args)[:200]
         self.assertEqual(e, nl(err), label)
-        self.assertEqual(st, status, label)
+        # The output's length tells a failure that wrote nothing from one
+        # that stopped part way.
+        self.assertEqual(st, status, "%s (%d bytes of output)" % (label, len(o)))
         exp = out_nl(args, out)
         if o != exp:
             at = _diff_at(o, exp)
