@@ -5,6 +5,7 @@
 #include "codec/alphabet.h"
 #include "codec/base64.h"
 #include "codec/block_decoder.h"
+#include "codec/input.h"
 #include "codec/kernels.h"
 
 namespace tessaly {
@@ -68,23 +69,18 @@ struct reader {
   std::FILE* input;
   std::size_t pos = 0;
   std::size_t end = 0;
-  bool at_end = false;
-  bool failed = false;  // the input ended by a read error
 
-  // Makes at least want bytes available unless the input ends first.
-  void fill(std::size_t want) {
-    if (end - pos >= want || at_end) return;
+  std::size_t available() const { return end - pos; }
+
+  // Reads what has arrived after the bytes not yet used, which move to
+  // the front. Returns the count, 0 at the end, or -1 on a read error.
+  std::ptrdiff_t refill() {
     std::memmove(raw, raw + pos, end - pos);
     end -= pos;
     pos = 0;
-    // Whole pages, so that the C library reads straight into raw.
-    const std::size_t asked = (read_size - end) / 4096 * 4096;
-    const std::size_t got = std::fread(raw + end, 1, asked, input);
-    end += got;
-    if (got < asked) {
-      at_end = true;
-      failed = std::ferror(input) != 0;
-    }
+    const std::ptrdiff_t got = read_available(input, raw + end, read_size - end);
+    if (got > 0) end += static_cast<std::size_t>(got);
+    return got;
   }
 };
 
@@ -129,64 +125,80 @@ struct writer {
   }
 };
 
+// The state of a decoding run between blocks.
+struct decoding {
+  reader in;
+  writer out;
+  bool ignore_garbage;
+  char carry[3] = {};
+  std::size_t carry_len = 0;
+  // The first "=" ends the data; later blocks are only checked.
+  bool finished = false;
+};
+
+// Checks and decodes the next block, the carried characters and n bytes
+// of input. False when the block holds garbage that is not to be ignored.
+bool decode_next_block(decoding& d, std::size_t n, stream_status& status) {
+  if (!d.finished) {
+    if (!d.out.make_room()) {
+      status = stream_status::write_error;
+      return false;
+    }
+    std::size_t written = 0;
+    if (decode_clean_block(raw + d.in.pos, n, d.carry, d.carry_len,
+                           decoded + d.out.len, written)) {
+      d.in.pos += n;
+      d.out.len += written;
+      return true;
+    }
+  }
+  std::memcpy(text, d.carry, d.carry_len);
+  const block_scan scan = compact(raw + d.in.pos, n, d.carry_len);
+  d.in.pos += n;
+  if (scan.garbage && !d.ignore_garbage) {
+    status = d.out.flush() ? stream_status::invalid_input : stream_status::write_error;
+    return false;
+  }
+  d.carry_len = scan.kept % 4;
+  const std::size_t text_len = scan.kept - d.carry_len;
+  std::memcpy(d.carry, text + text_len, d.carry_len);
+  if (d.finished) return true;
+  if (!d.out.make_room()) {
+    status = stream_status::write_error;
+    return false;
+  }
+  d.out.len += static_cast<std::size_t>(decode_text(decoded + d.out.len, text, text_len));
+  d.finished = scan.first_pad < text_len;
+  return true;
+}
+
 }  // namespace
 
 stream_status decode_stream(std::FILE* input, std::FILE* output,
                             bool ignore_garbage) {
-  reader in{input};
-  writer out{output};
-  char carry[3];
-  std::size_t carry_len = 0;
-  // The first "=" ends the data; later blocks are only checked.
-  bool finished = false;
-
+  decoding d{reader{input}, writer{output}, ignore_garbage};
+  stream_status status = stream_status::ok;
   for (;;) {
-    const std::size_t want = decode_block_size - carry_len;
-    in.fill(want);
-    const std::size_t avail = in.end - in.pos;
-    // The whole blocks read before a failure are decoded; a block cut
-    // short by it is not the end of the input.
-    if (in.failed && avail < want) {
-      const int error = errno;
-      if (!out.flush()) return stream_status::write_error;
-      errno = error;
-      return stream_status::read_error;
-    }
-    const std::size_t n = avail < want ? avail : want;
-    if (n == 0) break;
-
-    if (!finished) {
-      if (!out.make_room()) return stream_status::write_error;
-      std::size_t written = 0;
-      if (decode_clean_block(raw + in.pos, n, carry, carry_len, decoded + out.len, written)) {
-        in.pos += n;
-        out.len += written;
-        continue;
-      }
-    }
-
-    std::memcpy(text, carry, carry_len);
-    const block_scan scan = compact(raw + in.pos, n, carry_len);
-    in.pos += n;
-    if (scan.garbage && !ignore_garbage) {
-      return out.flush() ? stream_status::invalid_input
-                         : stream_status::write_error;
-    }
-    carry_len = scan.kept % 4;
-    const std::size_t text_len = scan.kept - carry_len;
-    std::memcpy(carry, text + text_len, carry_len);
-    if (finished) continue;
-
-    if (!out.make_room()) return stream_status::write_error;
-    out.len += static_cast<std::size_t>(
-        decode_text(decoded + out.len, text, text_len));
-    finished = scan.first_pad < text_len;
+    // Every block whose bytes have all arrived is decided: decode it.
+    while (d.in.available() >= decode_block_size - d.carry_len)
+      if (!decode_next_block(d, decode_block_size - d.carry_len, status)) return status;
+    // Its bytes go out before the next read, which may wait on a slow
+    // producer.
+    if (!d.out.flush()) return stream_status::write_error;
+    const std::ptrdiff_t got = d.in.refill();
+    // A block cut short by a failure is not the end of the input.
+    if (got < 0) return stream_status::read_error;
+    if (got == 0) break;
   }
-  if (!finished && carry_len != 0) {
-    if (!out.make_room()) return stream_status::write_error;
-    out.len += static_cast<std::size_t>(decode_text(decoded + out.len, carry, carry_len));
+  // The last block, short of a full one.
+  if (d.in.available() != 0 &&
+      !decode_next_block(d, d.in.available(), status))
+    return status;
+  if (!d.finished && d.carry_len != 0) {
+    if (!d.out.make_room()) return stream_status::write_error;
+    d.out.len += static_cast<std::size_t>(decode_text(decoded + d.out.len, d.carry, d.carry_len));
   }
-  return out.flush() ? stream_status::ok : stream_status::write_error;
+  return d.out.flush() ? stream_status::ok : stream_status::write_error;
 }
 
 }  // namespace tessaly

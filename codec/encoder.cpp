@@ -3,13 +3,15 @@
 
 #include "codec/alphabet.h"
 #include "codec/base64.h"
+#include "codec/input.h"
 #include "codec/kernels.h"
 
 namespace tessaly {
 namespace {
 
-// A multiple of 3, so that padding can only occur at the end of the input,
-// and of the page size, so that the C library reads straight into it.
+// Large enough that a read of a file costs little beside its copy, small
+// enough to stay in the core's cache; a multiple of 3, so that a full
+// chunk holds whole groups.
 constexpr std::size_t chunk_bytes = 3 * 64 * 1024;
 constexpr std::size_t chunk_chars = chunk_bytes / 3 * 4;
 
@@ -110,35 +112,30 @@ stream_status encode_stream(std::FILE* input, std::FILE* output,
   const codec_kernel& kernel = active_kernel();
   const auto width = static_cast<std::size_t>(wrap_width);
   layout l{width, eol == line_end::crlf, width};
-  const char* const last_end = l.crlf ? "\r\n" : "\n";
-  const std::size_t last_end_len = std::strlen(last_end);
+  // The one or two bytes of a group still incomplete, at the chunk's start.
+  std::size_t held = 0;
   for (;;) {
-    std::size_t n = std::fread(chunk, 1, chunk_bytes, input);
-    if (n < chunk_bytes && std::ferror(input)) {
-      // The whole groups read before the failure are written, unpadded:
-      // the bytes after them are unknown.
-      const int error = errno;
-      n = n / 3 * 3;
-      if (n != 0 && !write_all(lines, encode_chunk(kernel, n, l), output))
-        return stream_status::write_error;
-      errno = error;
-      return stream_status::read_error;
-    }
-    if (n == 0) break;
-    std::size_t len = encode_chunk(kernel, n, l);
-    const bool last = n < chunk_bytes;
-    // The last line's end goes out with the text before it, in one write.
-    if (last && l.line_left != width) {
-      std::memcpy(lines + len, last_end, last_end_len);
-      len += last_end_len;
-      l.line_left = width;
-    }
-    if (!write_all(lines, len, output)) return stream_status::write_error;
-    if (last) break;
+    const std::ptrdiff_t got = read_available(input, chunk + held, chunk_bytes - held);
+    // Every whole group read before a failure is already written; the
+    // bytes after them are unknown, so nothing is padded.
+    if (got < 0) return stream_status::read_error;
+    if (got == 0) break;
+    // Whatever the input has decided goes out before the next read, which
+    // may wait on a slow producer.
+    const std::size_t n = held + static_cast<std::size_t>(got);
+    const std::size_t whole = n / 3 * 3;
+    if (whole != 0 && !write_all(lines, encode_chunk(kernel, whole, l), output))
+      return stream_status::write_error;
+    held = n - whole;
+    std::memmove(chunk, chunk + whole, held);
   }
-  if (l.line_left != width && !write_all(last_end, last_end_len, output))
-    return stream_status::write_error;
-  return stream_status::ok;
+  // The padded last group and the last line's end, in one write.
+  std::size_t len = encode_chunk(kernel, held, l);
+  if (l.line_left != width) {
+    if (l.crlf) lines[len++] = '\r';
+    lines[len++] = '\n';
+  }
+  return write_all(lines, len, output) ? stream_status::ok : stream_status::write_error;
 }
 
 }  // namespace tessaly

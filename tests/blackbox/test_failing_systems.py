@@ -1,6 +1,7 @@
 """Failing and awkward systems around the binary: a FIFO as input, a read
 that fails part way, a reader that quits early, and a stream beyond 4 GiB
 through pipes in constant memory."""
+import base64
 import errno
 import hashlib
 import os
@@ -13,7 +14,7 @@ import threading
 import time
 import unittest
 
-from harness import CFG, Case, run
+from harness import CFG, TIMEOUT, Case, nl, run
 import reference
 
 EIO = os.strerror(errno.EIO).encode()
@@ -101,6 +102,76 @@ class ReadFailsPartWay(Case):
     def test_no_failure_before_the_end(self):
         status, out, err = self.run_failing(["data"], b"", len(self.data) + 1)
         self.assertEqual((status, err, out), (0, b"", self.text))
+
+
+class OutputFlows(Case):
+    """Behind a producer that pauses, everything its input so far decides
+    is written before the pipe closes: every whole group when encoding,
+    every whole 4096-byte block when decoding."""
+
+    def test_decided_output_arrives_while_the_pipe_is_open(self):
+        rnd = random.Random(CFG.seed)
+        data = rnd.randbytes(30001)
+        flat = base64.b64encode(rnd.randbytes(9 * 3072 + 300))
+        # 30000 bytes are 40000 characters: the last line is still open.
+        for argv, sent, decided, full in (
+                ([], data, nl(reference.encode(data[:30000], 76)[:-1]), nl(reference.encode(data, 76))),
+                (["-w", "0"], data[:29999], base64.b64encode(data[:29997]), base64.b64encode(data[:29999])),
+                (["-d"], flat, base64.b64decode(flat[:9 * 4096]), base64.b64decode(flat))):
+            with self.subTest(argv=argv):
+                p = subprocess.Popen(CFG.runner + [CFG.binary] + argv, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                got = bytearray()
+
+                def drain():
+                    while chunk := os.read(p.stdout.fileno(), 1 << 16):
+                        got.extend(chunk)
+                reader = pump_in_thread(drain)
+                p.stdin.write(sent)
+                p.stdin.flush()
+                # A generous deadline for what must come; it ends early.
+                deadline = time.monotonic() + 10
+                while len(got) < len(decided) and time.monotonic() < deadline:
+                    time.sleep(0.01)
+                arrived = bytes(got)
+                p.stdin.close()
+                reader.join(TIMEOUT)
+                err = p.stderr.read()
+                self.assertEqual((p.wait(TIMEOUT), err), (0, b""))
+                self.assertEqual(arrived[:len(decided)], decided,
+                                 "%d of %d decided bytes arrived before the input's end"
+                                 % (len(arrived), len(decided)))
+                self.assertEqual(bytes(got), full)
+
+
+@posix_only
+@unittest.skipUnless(SHIM and os.path.exists(SHIM), "the failing-read shim is built with the tests")
+class ReadsInPieces(Case):
+    """Input that arrives one byte at a time, or in pieces of random sizes
+    (the shim caps every read), gives exactly the reference's output."""
+
+    def test_pieces_give_the_reference_output(self):
+        rnd = random.Random(CFG.seed)
+        data = rnd.randbytes(12000)
+        text = reference.encode(data, 76)
+        # Garbage in a late block: strict decoding stops after the blocks
+        # before it, -i drops it.
+        spoiled = text[:9000] + b"#" + text[9000:]
+        cases = [([], data), (["-w", "0"], data), (["-w", "1"], data[:3000]), (["-w", "5"], data),
+                 (["-w", "64"], data), (["-d"], text), (["-d"], spoiled), (["-d", "-i"], spoiled),
+                 (["-d"], base64.b64encode(data).rstrip(b"="))]
+        for pieces in (1, 7, 5000):
+            for argv, stdin in cases:
+                with self.subTest(pieces=pieces, argv=argv, size=len(stdin)):
+                    env = dict(os.environ, LD_PRELOAD=SHIM, TESSALY_READ_PIECES=str(pieces),
+                               ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
+                    if "-d" in argv:
+                        out, ok = reference.decode(stdin, "-i" in argv)
+                        err = b"" if ok else b"base64: invalid input\n"
+                    else:
+                        width = int(argv[1]) if argv else 76
+                        out, ok, err = reference.encode(stdin, width), True, b""
+                    self.check(argv, stdin, out=out, err=err, status=0 if ok else 1, env=env)
 
 
 @posix_only

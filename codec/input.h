@@ -1,0 +1,17 @@
+// Reading the streams' input as it arrives, so that output can follow each
+// piece of a slow producer instead of waiting for a full buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+namespace tessaly {
+
+// Reads up to size bytes into buffer: what has arrived, waiting only while
+// nothing has. Returns the count, 0 at the end of the input, or -1 on a
+// read error with errno set. A stream with a descriptor is read through
+// it (a read interrupted by a signal is retried); one without, such as a
+// stream over memory, through the stream itself.
+std::ptrdiff_t read_available(std::FILE* input, void* buffer, std::size_t size);
+
+}  // namespace tessaly
