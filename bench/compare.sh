@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Times the whole program against cat, openssl base64 and python3 -m base64
-# on the same files, output to /dev/null, and checks the throughput, memory
-# and start-up targets. Every round runs each command once, in turn, so that
+# on the same files, output to /dev/null, and in pipelines against cat in
+# its place, and checks the throughput, memory and start-up targets. Every round runs each command once, in turn, so that
 # a noisy machine slows all of them alike; the table shows medians.
 #
-#   bench/compare.sh [BINARY]      (default: build/base64)
+#   bench/compare.sh [BINARY [BASELINE]]   (default: build/base64)
+# With a BASELINE binary, its round trip through a pipe is timed as well,
+# so that a change can be held to it.
 #   RUNS=5 STARTUP_RUNS=500 PYTHON=1 KEEP=0 bench/compare.sh
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 binary=$(realpath "${1:-$here/../build/base64}")
+baseline=${2:+$(realpath "$2")}
 runs=${RUNS:-5}
 startup_runs=${STARTUP_RUNS:-500}
 with_python=${PYTHON:-1}
@@ -39,7 +42,8 @@ head -c 100 "$dir/random.bin" >"$dir/small.bin"
   { echo "compare.sh: the round trip differs" >&2; exit 1; }
 
 names=(cat_bin tessaly_enc openssl_enc cat_b64 tessaly_dec openssl_dec cat_crlf tessaly_dec_crlf
-       tessaly_dec_spaces)
+       tessaly_dec_spaces cat_pipe_bin tessaly_pipe_enc cat_pipe_b64 tessaly_pipe_dec cat_round_trip
+       tessaly_round_trip)
 declare -A cmd=(
   [cat_bin]="cat $dir/random.bin"
   [tessaly_enc]="$binary $dir/random.bin"
@@ -50,10 +54,20 @@ declare -A cmd=(
   [cat_crlf]="cat $dir/crlf.b64"
   [tessaly_dec_crlf]="$binary -d $dir/crlf.b64"
   [tessaly_dec_spaces]="$binary -d $dir/spaces.b64"
+  # Where users put a filter: between two pipes, with cat in its place as
+  # the yardstick, and the program decoding its own output.
+  [cat_pipe_bin]="cat $dir/random.bin | cat | cat"
+  [tessaly_pipe_enc]="cat $dir/random.bin | $binary | cat"
+  [cat_pipe_b64]="cat $dir/random.b64 | cat | cat"
+  [tessaly_pipe_dec]="cat $dir/random.b64 | $binary -d | cat"
+  [cat_round_trip]="cat $dir/random.bin | cat"
+  [tessaly_round_trip]="$binary $dir/random.bin | $binary -d"
+  [baseline_round_trip]="$baseline $dir/random.bin | $baseline -d"
   [python_enc]="python3 -m base64 -e $dir/random.bin"
   [python_dec]="python3 -m base64 -d $dir/random.b64"
 )
 [[ $with_python == 1 ]] && names+=(python_enc python_dec)
+[[ -n $baseline ]] && names+=(baseline_round_trip)
 
 # Wall clock in microseconds, read without starting a subshell.
 clock_us() { printf -v "$1" %s "${EPOCHREALTIME/[.,]/}"; }
@@ -61,7 +75,7 @@ declare -A samples
 time_once() {  # name: appends one wall time in seconds
   local t0 t1
   clock_us t0
-  ${cmd[$1]} >/dev/null
+  eval "${cmd[$1]}" >/dev/null
   clock_us t1
   samples[$1]+="$(( t1 - t0 )) "
 }
@@ -120,6 +134,13 @@ row "openssl base64 -d" "${m[openssl_dec]}"
 row "cat (the encoding, CR LF line ends)" "${m[cat_crlf]}"
 row "base64 -d (CR LF line ends)" "${m[tessaly_dec_crlf]}"
 row "base64 -d (a space before each line end)" "${m[tessaly_dec_spaces]}"
+row "cat f | cat | cat" "${m[cat_pipe_bin]}"
+row "cat f | base64 | cat" "${m[tessaly_pipe_enc]}"
+row "cat f.b64 | cat | cat" "${m[cat_pipe_b64]}"
+row "cat f.b64 | base64 -d | cat" "${m[tessaly_pipe_dec]}"
+row "cat f | cat" "${m[cat_round_trip]}"
+row "base64 f | base64 -d" "${m[tessaly_round_trip]}"
+[[ -n $baseline ]] && row "baseline: base64 f | base64 -d" "${m[baseline_round_trip]}"
 row "cat, $startup_runs runs on 100 bytes" "${m[startup_cat]}"
 row "base64, $startup_runs runs on 100 bytes" "${m[startup_tessaly]}"
 
@@ -140,6 +161,10 @@ check "decode time / cat time of the encoding" "$(ratio "${m[tessaly_dec]}" "${m
 check "decode time / cat time, CR LF line ends" "$(ratio "${m[tessaly_dec_crlf]}" "${m[cat_crlf]}")" "<=" 1.35
 check "decode time, spaces / without them" "$(ratio "${m[tessaly_dec_spaces]}" "${m[tessaly_dec]}")" "<=" 1.5
 check "openssl decode time / decode time" "$(ratio "${m[openssl_dec]}" "${m[tessaly_dec]}")" ">=" 10
+check "pipeline encode / cat in its place" "$(ratio "${m[tessaly_pipe_enc]}" "${m[cat_pipe_bin]}")" "<=" 1
+check "pipeline decode / cat in its place" "$(ratio "${m[tessaly_pipe_dec]}" "${m[cat_pipe_b64]}")" "<=" 1
+[[ -n $baseline ]] &&
+  check "round trip / the baseline's" "$(ratio "${m[tessaly_round_trip]}" "${m[baseline_round_trip]}")" "<=" 1
 check "start-up: base64 time / cat time" "$(ratio "${m[startup_tessaly]}" "${m[startup_cat]}")" "<=" 1
 check "encode peak RSS, 1 GiB - 64 MiB (KiB)" "$((rss_enc_1g - rss_enc_64m))" "<=" 64
 check "encode peak RSS, 64 MiB - empty (KiB)" "$((rss_enc_64m - rss_enc_empty))" "<=" 4096

@@ -110,6 +110,7 @@ std::FILE* open_input(const settings& s, int argc, char** argv, int operand,
   }
   if (std::strcmp(name, "-") == 0) {
     set_binary_mode(stdin);
+    enlarge_pipe(stdin);
     return stdin;
   }
   std::FILE* stream = open_named_file(argc, argv, operand);
@@ -127,6 +128,7 @@ int run_program(int argc, char** argv) {
   // Decoded bytes must pass unchanged; encoded text gets the platform's
   // line ends from the encoder itself.
   set_binary_mode(stdout);
+  enlarge_pipe(stdout);
   // The streams write in pieces of many KiB: through the stream's own
   // small buffer, each would cost a second write call.
   std::setvbuf(stdout, nullptr, _IONBF, 0);

@@ -35,6 +35,9 @@ void guard_standard_streams() {}
 
 void set_binary_mode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
 
+// A pipe's size is fixed by the program that made it.
+void enlarge_pipe(std::FILE*) {}
+
 namespace {
 
 // Writes the text into a fresh read/write stream and rewinds it; a text
@@ -150,6 +153,22 @@ void guard_standard_streams() {
 }
 
 void set_binary_mode(std::FILE*) {}
+
+void enlarge_pipe(std::FILE* stream) {
+#if defined(F_SETPIPE_SZ)
+  // The most that Linux lets a user without privileges ask for, unless an
+  // administrator has changed it.
+  constexpr int wanted = 1 << 20;
+  const int fd = fileno(stream);
+  // Anything but a pipe fails the query, which costs one call.
+  const int saved = errno;
+  const int size = fd < 0 ? -1 : fcntl(fd, F_GETPIPE_SZ);
+  if (size >= 0 && size < wanted) fcntl(fd, F_SETPIPE_SZ, wanted);
+  errno = saved;
+#else
+  (void)stream;
+#endif
+}
 
 std::FILE* open_text_stream(const char* text) {
   // A stream over the argument itself: no temporary file, so no writable

@@ -1,5 +1,5 @@
 // What differs between the platforms the program runs on: stream modes,
-// line ends, the stream that carries a -s text, the command line's text,
+// pipe sizes, line ends, the stream that carries a -s text, the command line's text,
 // and standard descriptors that are closed when the program starts.
 #pragma once
 
@@ -20,6 +20,11 @@ inline constexpr bool text_lines_end_in_crlf = false;
 // file the program opens later, while leaving it as unusable as before:
 // reading or writing it still fails.
 void guard_standard_streams();
+
+// Where the stream is a pipe, makes it as large as an ordinary user may
+// (1 MiB on Linux), so that the program and its neighbours move large
+// pieces with few system calls. A pipe that cannot grow stays as it is.
+void enlarge_pipe(std::FILE* stream);
 
 // Makes a stream pass bytes unchanged where the platform translates line
 // ends.
