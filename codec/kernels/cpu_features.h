@@ -8,8 +8,9 @@
 namespace tessaly {
 
 struct cpu_features {
-  bool avx2;        // with POPCNT
-  bool avx512vbmi;  // with AVX-512 F and BW, and POPCNT
+  bool ssse3;
+  bool avx2;         // with POPCNT
+  bool avx512vbmi;   // with AVX-512 F and BW, and POPCNT
   bool avx512vbmi2;  // with VBMI, for the byte compress
 };
 

@@ -9,6 +9,7 @@ namespace {
 const codec_kernel* const all_kernels[] = {
     &scalar_kernel,
 #if TESSALY_X86_KERNELS
+    &ssse3_kernel,
     &avx2_kernel,
 #endif
 #if TESSALY_X86_64_KERNELS
