@@ -32,9 +32,8 @@ cpu_features read_features() {
   __cpuid_count(7, 0, a, b, c, d);
   // POPCNT comes with every such CPU; the kernels count mask bits with it.
   f.avx2 = ymm && (b & bit_AVX2) && (ecx1 & bit_POPCNT);
-  f.avx512vbmi = zmm && (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI) &&
-                 (ecx1 & bit_POPCNT);
-  f.avx512vbmi2 = f.avx512vbmi && (c & bit_AVX512VBMI2);
+  f.avx512vbmi2 = zmm && (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI) &&
+                  (c & bit_AVX512VBMI2) && (ecx1 & bit_POPCNT);
   return f;
 }
 

@@ -10,8 +10,7 @@ namespace tessaly {
 struct cpu_features {
   bool ssse3;
   bool avx2;         // with POPCNT
-  bool avx512vbmi;   // with AVX-512 F and BW, and POPCNT
-  bool avx512vbmi2;  // with VBMI, for the byte compress
+  bool avx512vbmi2;  // with AVX-512 F, BW and VBMI, and POPCNT
 };
 
 // Read on first use with three CPUID queries, so that start-up pays for

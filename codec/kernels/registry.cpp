@@ -13,7 +13,6 @@ const codec_kernel* const all_kernels[] = {
     &avx2_kernel,
 #endif
 #if TESSALY_X86_64_KERNELS
-    &vbmi_kernel,
     &vbmi2_kernel,
 #endif
 #if TESSALY_NEON_KERNEL
