@@ -14,12 +14,19 @@
 
 #include "codec/kernels/cpu_features.h"
 #include "codec/kernels/line_layout.h"
+#include "codec/kernels/shuffle_tables.h"
 #include "codec/kernels/steps.h"
 
 #define TESSALY_SSSE3 __attribute__((target("ssse3")))
 
 namespace tessaly {
 namespace {
+
+using namespace shuffle_tables;
+
+TESSALY_SSSE3 inline __m128i lookup(const table& t) {
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(t.bytes));
+}
 
 TESSALY_SSSE3 inline __m128i load(const void* p) {
   return _mm_loadu_si128(static_cast<const __m128i*>(p));
@@ -40,10 +47,7 @@ TESSALY_SSSE3 inline __m128i lane_numbers() {
 
 // The 12 bytes at in (16 readable) as 16 characters.
 TESSALY_SSSE3 inline __m128i encode_12(const std::uint8_t* in) {
-  // Each group of three bytes b0 b1 b2 into one 32-bit lane as b1 b0 b2 b1,
-  // so that each field sits within one 16-bit half.
-  const __m128i spread =
-      _mm_shuffle_epi8(load(in), _mm_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10));
+  const __m128i spread = _mm_shuffle_epi8(load(in), lookup(encode_spread));
   // Fields one and three move down by a high multiply, two and four up by
   // a low one, each into its own byte.
   const __m128i ac = _mm_mulhi_epu16(_mm_and_si128(spread, _mm_set1_epi32(0x0FC0FC00)),
@@ -51,13 +55,9 @@ TESSALY_SSSE3 inline __m128i encode_12(const std::uint8_t* in) {
   const __m128i bd = _mm_mullo_epi16(_mm_and_si128(spread, _mm_set1_epi32(0x003F03F0)),
                                      _mm_set1_epi32(0x01000010));
   const __m128i values = _mm_or_si128(ac, bd);
-  // The offset to each value's character, by range: 0-25 "A"-"Z", 26-51
-  // "a"-"z", 52-61 digits, 62 "+", 63 "/".
-  const __m128i offsets =
-      _mm_setr_epi8(65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0);
   __m128i range = _mm_subs_epu8(values, _mm_set1_epi8(51));
   range = _mm_sub_epi8(range, _mm_cmpgt_epi8(values, _mm_set1_epi8(25)));
-  return _mm_add_epi8(values, _mm_shuffle_epi8(offsets, range));
+  return _mm_add_epi8(values, _mm_shuffle_epi8(lookup(encode_offsets), range));
 }
 
 // Lines of 16 characters or more, as the AVX2 kernel lays them out: a
@@ -112,16 +112,11 @@ TESSALY_SSSE3 std::size_t encode_ssse3(const std::uint8_t* in, std::size_t len, 
 
 // Nonzero in the bytes of chars that are not alphabet characters.
 TESSALY_SSSE3 inline __m128i alphabet_clash(__m128i chars) {
-  // Each byte's high nibble selects the low nibbles that are valid with it;
-  // a common bit marks the byte invalid.
-  const __m128i by_low = _mm_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11,
-                                       0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
-  const __m128i by_high = _mm_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10,
-                                        0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
   const __m128i nibble = _mm_set1_epi8(0x0F);
   const __m128i high = _mm_and_si128(_mm_srli_epi32(chars, 4), nibble);
   const __m128i low = _mm_and_si128(chars, nibble);
-  return _mm_and_si128(_mm_shuffle_epi8(by_low, low), _mm_shuffle_epi8(by_high, high));
+  return _mm_and_si128(_mm_shuffle_epi8(lookup(valid_by_low), low),
+                       _mm_shuffle_epi8(lookup(valid_by_high), high));
 }
 
 // A mask of the lanes where v is zero.
@@ -136,28 +131,21 @@ TESSALY_SSSE3 inline std::uint32_t outside_alphabet(__m128i chars) {
 
 // The 12 bytes of 16 alphabet characters, stored as 16 bytes.
 TESSALY_SSSE3 inline void decode_16(__m128i chars, std::uint8_t* out) {
-  // The offset from each character to its value, by high nibble; "/"
-  // shares its nibble with "+" and takes the slot below.
-  const __m128i offsets = _mm_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
   const __m128i high = _mm_and_si128(_mm_srli_epi32(chars, 4), _mm_set1_epi8(0x0F));
   const __m128i slash = _mm_cmpeq_epi8(chars, _mm_set1_epi8('/'));
   const __m128i values =
-      _mm_add_epi8(chars, _mm_shuffle_epi8(offsets, _mm_add_epi8(high, slash)));
+      _mm_add_epi8(chars, _mm_shuffle_epi8(lookup(decode_offsets), _mm_add_epi8(high, slash)));
   // Fields pairwise into 12 bits, then into the 24 bits of each group.
   const __m128i pairs = _mm_maddubs_epi16(values, _mm_set1_epi32(0x01400140));
   const __m128i groups = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00011000));
-  store(out, _mm_shuffle_epi8(groups, _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1,
-                                                    -1, -1)));
+  store(out, _mm_shuffle_epi8(groups, lookup(decode_pack)));
 }
 
-// A mask of the bytes of chars that are white space: each is the one byte
-// of its low nibble that can be.
+// A mask of the bytes of chars that are white space.
 TESSALY_SSSE3 inline std::uint32_t white_space(__m128i chars) {
-  const __m128i by_low =
-      _mm_setr_epi8(' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', -1, -1, '\r', -1, 0);
   const __m128i low = _mm_and_si128(chars, _mm_set1_epi8(0x0F));
   return static_cast<std::uint32_t>(
-      _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_shuffle_epi8(by_low, low), chars)));
+      _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_shuffle_epi8(lookup(white_by_low), low), chars)));
 }
 
 // As cut_break, for a run of any length.
