@@ -1,9 +1,10 @@
 // The SSSE3 kernel: the AVX2 kernel's method on 128-bit registers, for
-// the x86 CPUs without AVX2 (every one since 2006 has SSSE3, whose byte
-// shuffle the method is built on). SSE2 has no byte blend, so lanes are
-// chosen with masks, and a round of the line walk counts its line ends in
-// a vector, since POPCNT may be missing. Only the functions marked for
-// SSSE3 use it, so nothing here runs before the CPU check chose it.
+// the x86 CPUs without AVX2 (Intel's since 2006 and AMD's since 2011 have
+// SSSE3, whose byte shuffle the method is built on). SSE2 has no byte
+// blend, so lanes are chosen with masks, and a round of the line walk
+// counts its line ends in a vector, since POPCNT may be missing. Only the
+// functions marked for SSSE3 use it, so nothing here runs before the CPU
+// check chose it.
 #include "codec/kernels.h"
 
 #if TESSALY_X86_KERNELS
