@@ -72,13 +72,19 @@ struct reader {
 
   std::size_t available() const { return end - pos; }
 
-  // Reads what has arrived after the bytes not yet used, which move to
-  // the front. Returns the count, 0 at the end, or -1 on a read error.
+  // Reads what has arrived after the bytes not yet used. These, less than
+  // a block, move to the front once the room behind them runs low, so
+  // that a trickle of small reads does not move them every time. Returns
+  // the count, 0 at the end, or -1 on a read error.
   std::ptrdiff_t refill() {
-    std::memmove(raw, raw + pos, end - pos);
-    end -= pos;
-    pos = 0;
-    const std::ptrdiff_t got = read_available(input, raw + end, read_size - end);
+    if (read_size - end < read_size / 2) {
+      std::memmove(raw, raw + pos, end - pos);
+      end -= pos;
+      pos = 0;
+    }
+    // Whole pages keep a file's reads on page boundaries.
+    const std::size_t asked = (read_size - end) / 4096 * 4096;
+    const std::ptrdiff_t got = read_available(input, raw + end, asked);
     if (got > 0) end += static_cast<std::size_t>(got);
     return got;
   }

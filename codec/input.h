@@ -14,4 +14,12 @@ namespace tessaly {
 // stream over memory, through the stream itself.
 std::ptrdiff_t read_available(std::FILE* input, void* buffer, std::size_t size);
 
+// What stands in for read_available, so that tests and fuzzers can hand
+// the streams their input in pieces of the sizes they choose.
+using input_reader = std::ptrdiff_t (*)(std::FILE* input, void* buffer, std::size_t size);
+
+// Makes the streams read through reader; null goes back to the input's
+// own reading.
+void use_input_reader(input_reader reader);
+
 }  // namespace tessaly

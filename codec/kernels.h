@@ -57,10 +57,10 @@ struct codec_kernel {
 
 extern const codec_kernel scalar_kernel;
 #if TESSALY_X86_KERNELS
+extern const codec_kernel ssse3_kernel;
 extern const codec_kernel avx2_kernel;
 #endif
 #if TESSALY_X86_64_KERNELS
-extern const codec_kernel vbmi_kernel;
 extern const codec_kernel vbmi2_kernel;
 #endif
 #if TESSALY_NEON_KERNEL

@@ -1,4 +1,4 @@
-// The decoding stream fed in reads of random sizes through stdio buffers of
+// The decoding stream fed in pieces of random sizes through stdio buffers of
 // random sizes, strict or ignoring garbage, with any kernel, against the
 // reference decoder; also with a read or a write that fails part way.
 //
@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "codec/base64.h"
+#include "codec/input.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/kernel_choice.h"
 #include "tests/reference/reference_codec.h"
@@ -86,6 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   if (read_fault) source.fail_at = text.size() * fault_place / 256;
   if (write_fault) sink.capacity = want.out.size() * fault_place / 256;
 
+  // The stream gets its input in pieces up to the same size, as from a
+  // pipe behind a slow producer.
+  read_in_pieces(source.max_read, fault_place);
+  tessaly::use_input_reader(read_piece);
   std::FILE* input = open_chunked_input(source);
   std::FILE* output = open_collected_output(sink);
   if (input == nullptr || output == nullptr) std::abort();

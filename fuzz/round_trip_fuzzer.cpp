@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "codec/base64.h"
+#include "codec/input.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/kernel_choice.h"
 #include "tests/reference/reference_codec.h"
@@ -35,6 +36,10 @@ stream_status run(std::string_view data, std::size_t max_read, std::string& out,
   source.max_read = max_read;
   out.clear();
   collected_output sink{std::move(out)};
+  // The stream gets its input in pieces up to the same size, as from a
+  // pipe behind a slow producer.
+  read_in_pieces(max_read);
+  tessaly::use_input_reader(read_piece);
   std::FILE* input = open_chunked_input(source);
   std::FILE* output = open_collected_output(sink);
   if (input == nullptr || output == nullptr) std::abort();

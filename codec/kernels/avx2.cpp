@@ -14,6 +14,7 @@
 
 #include "codec/kernels/cpu_features.h"
 #include "codec/kernels/line_layout.h"
+#include "codec/kernels/shuffle_tables.h"
 #include "codec/kernels/steps.h"
 
 #define TESSALY_AVX2 __attribute__((target("avx2,popcnt")))
@@ -21,16 +22,23 @@
 namespace tessaly {
 namespace {
 
+using namespace shuffle_tables;
+
+// A table in both 128-bit halves, where the byte shuffle looks up. Built
+// byte by byte, so that the compiler folds it into one constant.
+TESSALY_AVX2 inline __m256i both_halves(const table& t) {
+  const std::int8_t* b = t.bytes;
+  return _mm256_setr_epi8(b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11],
+                          b[12], b[13], b[14], b[15], b[0], b[1], b[2], b[3], b[4], b[5], b[6],
+                          b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+}
+
 // The 24 bytes at in (28 readable) as 32 characters.
 TESSALY_AVX2 inline __m256i encode_24(const std::uint8_t* in) {
   const __m256i bytes = _mm256_inserti128_si256(
       _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in))),
       _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 12)), 1);
-  // Each group of three bytes b0 b1 b2 into one 32-bit lane as b1 b0 b2 b1,
-  // so that each field sits within one 16-bit half.
-  const __m256i spread = _mm256_shuffle_epi8(
-      bytes, _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10,  //
-                              1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10));
+  const __m256i spread = _mm256_shuffle_epi8(bytes, both_halves(encode_spread));
   // Fields one and three move down by a high multiply, two and four up by
   // a low one, each into its own byte.
   const __m256i ac = _mm256_mulhi_epu16(_mm256_and_si256(spread, _mm256_set1_epi32(0x0FC0FC00)),
@@ -38,15 +46,9 @@ TESSALY_AVX2 inline __m256i encode_24(const std::uint8_t* in) {
   const __m256i bd = _mm256_mullo_epi16(_mm256_and_si256(spread, _mm256_set1_epi32(0x003F03F0)),
                                         _mm256_set1_epi32(0x01000010));
   const __m256i values = _mm256_or_si256(ac, bd);
-
-  // The offset to each value's character, by range: 0-25 "A"-"Z", 26-51
-  // "a"-"z", 52-61 digits, 62 "+", 63 "/".
-  const __m256i offsets = _mm256_setr_epi8(
-      65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0,  //
-      65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0);
   __m256i range = _mm256_subs_epu8(values, _mm256_set1_epi8(51));
   range = _mm256_sub_epi8(range, _mm256_cmpgt_epi8(values, _mm256_set1_epi8(25)));
-  return _mm256_add_epi8(values, _mm256_shuffle_epi8(offsets, range));
+  return _mm256_add_epi8(values, _mm256_shuffle_epi8(both_halves(encode_offsets), range));
 }
 
 // Lines of 32 characters or more. A step that meets a line end stores its
@@ -109,18 +111,11 @@ TESSALY_AVX2 std::size_t encode_avx2(const std::uint8_t* in, std::size_t len, ch
 
 // Nonzero in the bytes of chars that are not alphabet characters.
 TESSALY_AVX2 inline __m256i alphabet_clash(__m256i chars) {
-  // Each byte's high nibble selects the low nibbles that are valid with it;
-  // a common bit marks the byte invalid.
-  const __m256i by_low = _mm256_setr_epi8(
-      0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A,
-      0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
-  const __m256i by_high = _mm256_setr_epi8(
-      0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10,
-      0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
   const __m256i nibble = _mm256_set1_epi8(0x0F);
   const __m256i high = _mm256_and_si256(_mm256_srli_epi32(chars, 4), nibble);
   const __m256i low = _mm256_and_si256(chars, nibble);
-  return _mm256_and_si256(_mm256_shuffle_epi8(by_low, low), _mm256_shuffle_epi8(by_high, high));
+  return _mm256_and_si256(_mm256_shuffle_epi8(both_halves(valid_by_low), low),
+                          _mm256_shuffle_epi8(both_halves(valid_by_high), high));
 }
 
 // A mask of the bytes of chars that are not alphabet characters.
@@ -131,34 +126,23 @@ TESSALY_AVX2 inline std::uint32_t outside_alphabet(__m256i chars) {
 
 // The 24 bytes of 32 alphabet characters, stored as 32 bytes.
 TESSALY_AVX2 inline void decode_32(__m256i chars, std::uint8_t* out) {
-  // The offset from each character to its value, by high nibble; "/"
-  // shares its nibble with "+" and takes the slot below.
-  const __m256i offsets = _mm256_setr_epi8(
-      0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0,  //
-      0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
   const __m256i high = _mm256_and_si256(_mm256_srli_epi32(chars, 4), _mm256_set1_epi8(0x0F));
   const __m256i slash = _mm256_cmpeq_epi8(chars, _mm256_set1_epi8('/'));
   const __m256i values = _mm256_add_epi8(
-      chars, _mm256_shuffle_epi8(offsets, _mm256_add_epi8(high, slash)));
+      chars, _mm256_shuffle_epi8(both_halves(decode_offsets), _mm256_add_epi8(high, slash)));
   // Fields pairwise into 12 bits, then into the 24 bits of each group.
   const __m256i pairs = _mm256_maddubs_epi16(values, _mm256_set1_epi32(0x01400140));
   const __m256i groups = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00011000));
-  const __m256i packed = _mm256_shuffle_epi8(
-      groups, _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1,  //
-                               2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
+  const __m256i packed = _mm256_shuffle_epi8(groups, both_halves(decode_pack));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
                       _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7)));
 }
 
-// A mask of the bytes of chars that are white space: each is the one byte
-// of its low nibble that can be.
+// A mask of the bytes of chars that are white space.
 TESSALY_AVX2 inline std::uint32_t white_space(__m256i chars) {
-  const __m256i by_low = _mm256_setr_epi8(
-      ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', -1, -1, '\r', -1, 0,  //
-      ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', -1, -1, '\r', -1, 0);
   const __m256i low = _mm256_and_si256(chars, _mm256_set1_epi8(0x0F));
   return static_cast<std::uint32_t>(
-      _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(by_low, low), chars)));
+      _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(both_halves(white_by_low), low), chars)));
 }
 
 // As cut_break, for a run of any length.

@@ -1,5 +1,6 @@
-// Steps that the AVX-512 kernels share. Every function is marked for the
-// instruction set, so that nothing here runs before the CPU check.
+// Steps that the AVX-512 kernel and its line walk share. Every function is
+// marked for the instruction set, so that nothing here runs before the CPU
+// check.
 #pragma once
 
 #include "codec/kernels.h"

@@ -1,4 +1,4 @@
-// The line walk of the AVX-512 kernels over text in lines of one length:
+// The line walk of the AVX-512 kernel over text in lines of one length:
 // a window of 64 characters is two loads and a blend. Where each window
 // meets its line end follows from the room left on the line, worked out
 // in general registers as the walk goes: masks read from a table made the

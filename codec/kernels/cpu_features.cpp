@@ -19,9 +19,12 @@ cpu_features read_features() {
   cpu_features f{};
   unsigned a = 0, b = 0, c = 0, d = 0;
   const unsigned max_leaf = __get_cpuid_max(0, nullptr);
-  if (max_leaf < 7) return f;
+  if (max_leaf < 1) return f;
   __cpuid(1, a, b, c, d);
-  if (!(c & bit_OSXSAVE) || !(c & bit_AVX)) return f;
+  // SSSE3 works on the SSE registers, which every operating system that
+  // runs this program saves, so it needs no XGETBV.
+  f.ssse3 = (c & bit_SSSE3) != 0;
+  if (max_leaf < 7 || !(c & bit_OSXSAVE) || !(c & bit_AVX)) return f;
   const unsigned ecx1 = c;
   const unsigned long long state = enabled_state();
   const bool ymm = (state & 0x6) == 0x6;     // SSE and AVX state
@@ -29,9 +32,8 @@ cpu_features read_features() {
   __cpuid_count(7, 0, a, b, c, d);
   // POPCNT comes with every such CPU; the kernels count mask bits with it.
   f.avx2 = ymm && (b & bit_AVX2) && (ecx1 & bit_POPCNT);
-  f.avx512vbmi = zmm && (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI) &&
-                 (ecx1 & bit_POPCNT);
-  f.avx512vbmi2 = f.avx512vbmi && (c & bit_AVX512VBMI2);
+  f.avx512vbmi2 = zmm && (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI) &&
+                  (c & bit_AVX512VBMI2) && (ecx1 & bit_POPCNT);
   return f;
 }
 

@@ -8,9 +8,9 @@
 namespace tessaly {
 
 struct cpu_features {
-  bool avx2;        // with POPCNT
-  bool avx512vbmi;  // with AVX-512 F and BW, and POPCNT
-  bool avx512vbmi2;  // with VBMI, for the byte compress
+  bool ssse3;
+  bool avx2;         // with POPCNT
+  bool avx512vbmi2;  // with AVX-512 F, BW and VBMI, and POPCNT
 };
 
 // Read on first use with three CPUID queries, so that start-up pays for

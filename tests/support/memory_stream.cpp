@@ -37,7 +37,26 @@ ssize_t write_collected(void* cookie, const char* buffer, std::size_t size) {
   return static_cast<ssize_t>(size);
 }
 
+std::size_t piece_most = 0;
+std::uint32_t piece_seed = 1;
+
 }  // namespace
+
+void read_in_pieces(std::size_t most, std::uint32_t seed) {
+  piece_most = most;
+  piece_seed = seed;
+}
+
+std::ptrdiff_t read_piece(std::FILE* input, void* buffer, std::size_t size) {
+  if (piece_most != 0 && size > 1) {
+    piece_seed = piece_seed * 1103515245u + 12345u;
+    const std::size_t limit = 1 + (piece_seed >> 8) % piece_most;
+    if (size > limit) size = limit;
+  }
+  const std::size_t got = std::fread(buffer, 1, size, input);
+  if (got == 0 && std::ferror(input)) return -1;
+  return static_cast<std::ptrdiff_t>(got);
+}
 
 std::FILE* open_chunked_input(chunked_input& state) {
   return fopencookie(&state, "rb", {read_chunk, nullptr, nullptr, nullptr});

@@ -33,5 +33,14 @@ struct collected_output {
 std::FILE* open_chunked_input(chunked_input& state);
 std::FILE* open_collected_output(collected_output& state);
 
+// Makes read_piece hand over 1 to most bytes a call (a repeatable sequence
+// from seed), as a pipe hands over what a slow producer has written so
+// far; most 0 hands over as many as asked.
+void read_in_pieces(std::size_t most, std::uint32_t seed = 1);
+
+// A stand-in for the codec streams' reading (tessaly::use_input_reader):
+// reads through the stream in the pieces that read_in_pieces set.
+std::ptrdiff_t read_piece(std::FILE* input, void* buffer, std::size_t size);
+
 // Points input at new data, ready for another run.
 void restart_input(std::FILE* input, chunked_input& state, std::string_view data);

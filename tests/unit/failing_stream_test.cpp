@@ -7,6 +7,7 @@
 #include <string>
 
 #include "codec/base64.h"
+#include "codec/input.h"
 #include "tests/reference/reference_codec.h"
 #include "tests/support/memory_stream.h"
 
@@ -67,37 +68,44 @@ TEST(FailingInput, IsReportedWithTheSystemsError) {
 }
 
 // What was read before the failure is not lost: every whole group when
-// encoding (unpadded, the line left open), every whole block when decoding.
+// encoding (unpadded, the line left open), every whole block when decoding,
+// whether the input came in one piece or in many.
 TEST(FailingInput, KeepsTheOutputOfWhatWasReadBeforeIt) {
   const std::string bytes(1 << 20, 'x');
   const std::string text(1 << 20, 'A');
-  for (const std::size_t fail_at : {std::size_t{0}, std::size_t{4095}, std::size_t{70000},
-                                    std::size_t{300001}}) {
-    chunked_input source{bytes};
-    source.fail_at = fail_at;
-    collected_output sink;
-    std::FILE* in = open_chunked_input(source);
-    std::FILE* out = open_collected_output(sink);
-    EXPECT_EQ(tessaly::encode_stream(in, out, 76), stream_status::read_error);
-    std::fflush(out);
-    std::string want = reference::encode(bytes.substr(0, fail_at / 3 * 3), 76);
-    if (want.size() % 77 != 0) want.pop_back();
-    EXPECT_TRUE(sink.bytes == want) << "encode, failing at " << fail_at;
-    std::fclose(in);
-    std::fclose(out);
+  tessaly::use_input_reader(read_piece);
+  for (const std::size_t pieces : {std::size_t{0}, std::size_t{1}, std::size_t{97}}) {
+    read_in_pieces(pieces);
+    for (const std::size_t fail_at : {std::size_t{0}, std::size_t{4095}, std::size_t{70000},
+                                      std::size_t{300001}}) {
+      chunked_input source{bytes};
+      source.fail_at = fail_at;
+      collected_output sink;
+      std::FILE* in = open_chunked_input(source);
+      std::FILE* out = open_collected_output(sink);
+      EXPECT_EQ(tessaly::encode_stream(in, out, 76), stream_status::read_error);
+      std::fflush(out);
+      std::string want = reference::encode(bytes.substr(0, fail_at / 3 * 3), 76);
+      if (want.size() % 77 != 0) want.pop_back();
+      EXPECT_TRUE(sink.bytes == want) << "encode, failing at " << fail_at << ", pieces " << pieces;
+      std::fclose(in);
+      std::fclose(out);
 
-    chunked_input text_source{text};
-    text_source.fail_at = fail_at;
-    collected_output decoded;
-    in = open_chunked_input(text_source);
-    out = open_collected_output(decoded);
-    EXPECT_EQ(tessaly::decode_stream(in, out, false), stream_status::read_error);
-    std::fflush(out);
-    EXPECT_EQ(decoded.bytes.size(), fail_at / tessaly::decode_block_size * 3072)
-        << "decode, failing at " << fail_at;
-    std::fclose(in);
-    std::fclose(out);
+      chunked_input text_source{text};
+      text_source.fail_at = fail_at;
+      collected_output decoded;
+      in = open_chunked_input(text_source);
+      out = open_collected_output(decoded);
+      EXPECT_EQ(tessaly::decode_stream(in, out, false), stream_status::read_error);
+      std::fflush(out);
+      EXPECT_EQ(decoded.bytes.size(), fail_at / tessaly::decode_block_size * 3072)
+          << "decode, failing at " << fail_at << ", pieces " << pieces;
+      std::fclose(in);
+      std::fclose(out);
+    }
   }
+  read_in_pieces(0);
+  tessaly::use_input_reader(nullptr);
 }
 
 }  // namespace

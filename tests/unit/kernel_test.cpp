@@ -2,6 +2,7 @@
 // small model of the block rules, directly and through the streams.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -193,6 +194,14 @@ TEST(ScalarKernel, DecodesUpToTheLastWholeGroup) {
     EXPECT_EQ(got.run.consumed, c.consumed);
     EXPECT_EQ(got.bytes, c.bytes);
   }
+}
+
+// The kernel the streams pick on this CPU, where the caller names the one
+// it should be: scripts/check-dispatch runs this under emulated CPUs.
+TEST(Dispatch, PicksTheKernelTheCallerExpects) {
+  const char* expected = std::getenv("TESSALY_EXPECT_KERNEL");
+  if (expected == nullptr) GTEST_SKIP() << "TESSALY_EXPECT_KERNEL names the kernel to expect";
+  EXPECT_STREQ(tessaly::available_kernels().back()->name, expected);
 }
 
 // Wrapped text of about three blocks with one byte put in or taken out at
