@@ -3,8 +3,9 @@
 // fails with EIO; with TESSALY_READ_PIECES=N, every read hands over 1 to N
 // bytes (a repeatable pseudo-random count), as a slow producer would.
 //
-// It wraps read(), the call the program reads its input with. Only
-// descriptors other than standard output and error are touched.
+// It wraps read(), the call the program reads its input with, and its
+// fortified form. Only descriptors other than standard output and error
+// are touched.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -60,4 +61,11 @@ extern "C" ssize_t read(int fd, void* buffer, std::size_t size) {
   const ssize_t got = real_read()(fd, buffer, size);
   if (got > 0 && left >= 0) left -= got;
   return got;
+}
+
+// Where the build fortifies calls and knows the buffer's size, the
+// program calls this instead of read().
+extern "C" ssize_t __read_chk(int fd, void* buffer, std::size_t size, std::size_t buffer_size) {
+  if (size > buffer_size) std::abort();
+  return read(fd, buffer, size);
 }
