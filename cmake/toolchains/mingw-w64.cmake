@@ -12,7 +12,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-
 # ctest runs the programs under Wine where this machine can start them:
 # scripts/wine-run picks the loader by the .exe's kind. 32-bit Wine needs
 # a kernel that runs 32-bit x86 programs, which some refuse.
