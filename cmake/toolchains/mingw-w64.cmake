@@ -12,3 +12,17 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# ctest runs the programs under Wine where this machine can start them:
+# scripts/wine-run picks the loader by the .exe's kind. 32-bit Wine needs
+# a kernel that runs 32-bit x86 programs, which some refuse.
+get_filename_component(tessaly_source_dir ${CMAKE_CURRENT_LIST_DIR}/../.. ABSOLUTE)
+if(MINGW_TRIPLE STREQUAL "x86_64-w64-mingw32")
+  set(tessaly_wine_loader /usr/lib/wine/wine64)
+  set(tessaly_runs_target 0)
+else()
+  set(tessaly_wine_loader /usr/lib/wine/wine)
+  execute_process(COMMAND ${tessaly_source_dir}/scripts/runs-i386 RESULT_VARIABLE tessaly_runs_target)
+endif()
+if(EXISTS ${tessaly_wine_loader} AND tessaly_runs_target EQUAL 0)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${tessaly_source_dir}/scripts/wine-run)
+endif()

@@ -1,7 +1,10 @@
 // Stdio streams over memory, for the tests and fuzzers (glibc's
 // fopencookie): an input that hands out its bytes in reads of random
 // sizes, and an output that collects what is written and can be made to
-// fail. Both can be reused for many runs of a codec stream.
+// fail. Both can be reused for many runs of a codec stream. The Windows
+// runtime has no streams over user functions: there the bytes pass
+// through temporary files, reads come as the file gives them, and no
+// device fails (devices_can_fail).
 #pragma once
 
 #include <cstddef>
@@ -30,6 +33,12 @@ struct collected_output {
   std::size_t capacity = std::numeric_limits<std::size_t>::max();
 };
 
+#if defined(_WIN32)
+inline constexpr bool devices_can_fail = false;
+#else
+inline constexpr bool devices_can_fail = true;
+#endif
+
 std::FILE* open_chunked_input(chunked_input& state);
 std::FILE* open_collected_output(collected_output& state);
 
@@ -41,6 +50,10 @@ void read_in_pieces(std::size_t most, std::uint32_t seed = 1);
 // A stand-in for the codec streams' reading (tessaly::use_input_reader):
 // reads through the stream in the pieces that read_in_pieces set.
 std::ptrdiff_t read_piece(std::FILE* input, void* buffer, std::size_t size);
+
+// Flushes output and appends what it got since the last call to
+// state.bytes; over memory the bytes are there already.
+void collect_output(std::FILE* output, collected_output& state);
 
 // Points input at new data, ready for another run.
 void restart_input(std::FILE* input, chunked_input& state, std::string_view data);

@@ -34,7 +34,7 @@ class reusable_streams {
     restart_input(input_, in_state_, data);
     out_state_.bytes.clear();
     const stream_status status = codec(input_, output_);
-    std::fflush(output_);
+    collect_output(output_, out_state_);
     return status;
   }
   const std::string& out() const { return out_state_.bytes; }

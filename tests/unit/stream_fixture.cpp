@@ -1,38 +1,27 @@
 #include "stream_fixture.h"
 
 #include "tests/reference/reference_codec.h"
+#include "tests/support/memory_stream.h"
 
 #include <cstdio>
 #include <stdexcept>
 
 namespace {
 
-std::FILE* file_holding(std::string_view bytes) {
-  std::FILE* f = std::tmpfile();
-  if (f == nullptr) throw std::runtime_error("tmpfile");
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::rewind(f);
-  return f;
-}
-
-std::string contents(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string all;
-  char buffer[65536];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) != 0;)
-    all.append(buffer, n);
-  std::fclose(f);
-  return all;
-}
-
+// One pair of streams serves every run: a fresh temporary file for each
+// would cost more than the codec, under Wine many times more.
 template <typename Run>
 stream_result run_stream(std::string_view input, Run run) {
-  std::FILE* in = file_holding(input);
-  std::FILE* out = file_holding({});
+  static chunked_input source;
+  static collected_output sink;
+  static std::FILE* const in = open_chunked_input(source);
+  static std::FILE* const out = open_collected_output(sink);
+  if (in == nullptr || out == nullptr) throw std::runtime_error("no memory streams");
+  restart_input(in, source, input);
+  sink.bytes.clear();
   const tessaly::stream_status status = run(in, out);
-  std::fclose(in);
-  return {status, contents(out)};
+  collect_output(out, sink);
+  return {status, sink.bytes};
 }
 
 }  // namespace
