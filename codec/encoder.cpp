@@ -9,10 +9,7 @@
 namespace tessaly {
 namespace {
 
-// Large enough that a read of a file costs little beside its copy, small
-// enough to stay in the core's cache; a multiple of 3, so that a full
-// chunk holds whole groups.
-constexpr std::size_t chunk_bytes = 3 * 64 * 1024;
+constexpr std::size_t chunk_bytes = encode_chunk_size;
 constexpr std::size_t chunk_chars = chunk_bytes / 3 * 4;
 
 // Static rather than on the stack: the home platform's main thread has a

@@ -59,11 +59,11 @@ std::int32_t width_from(std::uint8_t a, std::uint8_t b) {
   return (a & 0x80) ? (a & 0x7f) << 8 | b : a % 80;
 }
 
-// Filler lengths at the encoder's first 192 KiB chunk, and the one whose
+// Filler lengths at the encoder's first 768 KiB chunk, and the one whose
 // text at this width first fills the decoder's 256 KiB input buffer; later
 // chunks and refills take the same paths.
 std::array<std::size_t, 2> boundaries_for(std::int32_t width) {
-  constexpr std::uint64_t chunk = 3 * 64 * 1024;
+  constexpr std::uint64_t chunk = tessaly::encode_chunk_size;
   constexpr std::uint64_t read = 64 * tessaly::decode_block_size;
   // Four characters for three bytes, and a newline after every width.
   const std::uint64_t w = static_cast<std::uint64_t>(width);

@@ -38,10 +38,10 @@ class StreamModes(Case):
                 self.assertEqual(out, b"".join(line + eol() for line in lines))
 
     def test_encoded_lines_in_every_width_class(self):
-        # Over more than one read chunk (196608 bytes), every kind of width:
+        # Over more than one read chunk (786432 bytes), every kind of width:
         # none, 1, odd, even but not a multiple of 4, multiples of 4, the
         # default and one beyond any line; the last line ends too.
-        data = random.Random(CFG.seed).randbytes(2 * 196608 + 7)
+        data = random.Random(CFG.seed).randbytes(2 * 786432 + 7)
         for width in (0, 1, 5, 6, 8, 64, 76, 2147483647):
             with self.subTest(width=width):
                 st, out, err = run(["-w", str(width)], data)

@@ -65,9 +65,10 @@ TEST(Encoder, CarriesTheLineAcrossChunks) {
   // Lengths around the read chunk and the old 3072-byte boundary; lines
   // must run on across every chunk.
   std::mt19937 rng(7);
-  // 196609 bytes fill a whole chunk, which at width 1 with CR LF is three
-  // times its text.
-  for (std::size_t len : {3071u, 3072u, 3073u, 49151u, 49152u, 49153u, 98305u, 196609u}) {
+  // A whole chunk and one byte more: at width 1 with CR LF its text is
+  // three times as long.
+  for (std::size_t len : {std::size_t{3071}, std::size_t{3072}, std::size_t{3073},
+                          std::size_t{49153}, tessaly::encode_chunk_size + 1}) {
     std::string input(len, '\0');
     for (auto& ch : input) ch = static_cast<char>(rng());
     for (int width : {0, 1, 76, 77, 4096}) {
