@@ -1,6 +1,7 @@
 // What differs between the platforms the program runs on: stream modes,
-// pipe sizes, line ends, the stream that carries a -s text, the command line's text,
-// and standard descriptors that are closed when the program starts.
+// pipe sizes, line ends, the stream that carries a -s text, the command
+// line's text, and standard descriptors that are closed when the program
+// starts.
 #pragma once
 
 #include <cstdio>

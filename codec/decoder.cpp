@@ -143,39 +143,31 @@ struct decoding {
 };
 
 // Checks and decodes the next block, the carried characters and n bytes
-// of input. False when the block holds garbage that is not to be ignored.
-bool decode_next_block(decoding& d, std::size_t n, stream_status& status) {
+// of input. Anything but ok ends the stream with that status.
+stream_status decode_next_block(decoding& d, std::size_t n) {
   if (!d.finished) {
-    if (!d.out.make_room()) {
-      status = stream_status::write_error;
-      return false;
-    }
+    if (!d.out.make_room()) return stream_status::write_error;
     std::size_t written = 0;
     if (decode_clean_block(raw + d.in.pos, n, d.carry, d.carry_len,
                            decoded + d.out.len, written)) {
       d.in.pos += n;
       d.out.len += written;
-      return true;
+      return stream_status::ok;
     }
   }
   std::memcpy(text, d.carry, d.carry_len);
   const block_scan scan = compact(raw + d.in.pos, n, d.carry_len);
   d.in.pos += n;
-  if (scan.garbage && !d.ignore_garbage) {
-    status = d.out.flush() ? stream_status::invalid_input : stream_status::write_error;
-    return false;
-  }
+  if (scan.garbage && !d.ignore_garbage)
+    return d.out.flush() ? stream_status::invalid_input : stream_status::write_error;
   d.carry_len = scan.kept % 4;
   const std::size_t text_len = scan.kept - d.carry_len;
   std::memcpy(d.carry, text + text_len, d.carry_len);
-  if (d.finished) return true;
-  if (!d.out.make_room()) {
-    status = stream_status::write_error;
-    return false;
-  }
+  if (d.finished) return stream_status::ok;
+  if (!d.out.make_room()) return stream_status::write_error;
   d.out.len += static_cast<std::size_t>(decode_text(decoded + d.out.len, text, text_len));
   d.finished = scan.first_pad < text_len;
-  return true;
+  return stream_status::ok;
 }
 
 }  // namespace
@@ -183,11 +175,12 @@ bool decode_next_block(decoding& d, std::size_t n, stream_status& status) {
 stream_status decode_stream(std::FILE* input, std::FILE* output,
                             bool ignore_garbage) {
   decoding d{reader{input}, writer{output}, ignore_garbage};
-  stream_status status = stream_status::ok;
   for (;;) {
     // Every block whose bytes have all arrived is decided: decode it.
-    while (d.in.available() >= decode_block_size - d.carry_len)
-      if (!decode_next_block(d, decode_block_size - d.carry_len, status)) return status;
+    while (d.in.available() >= decode_block_size - d.carry_len) {
+      const stream_status status = decode_next_block(d, decode_block_size - d.carry_len);
+      if (status != stream_status::ok) return status;
+    }
     // Its bytes go out before the next read, which may wait on a slow
     // producer.
     if (!d.out.flush()) return stream_status::write_error;
@@ -197,9 +190,10 @@ stream_status decode_stream(std::FILE* input, std::FILE* output,
     if (got == 0) break;
   }
   // The last block, short of a full one.
-  if (d.in.available() != 0 &&
-      !decode_next_block(d, d.in.available(), status))
-    return status;
+  if (d.in.available() != 0) {
+    const stream_status status = decode_next_block(d, d.in.available());
+    if (status != stream_status::ok) return status;
+  }
   if (!d.finished && d.carry_len != 0) {
     if (!d.out.make_room()) return stream_status::write_error;
     d.out.len += static_cast<std::size_t>(decode_text(decoded + d.out.len, d.carry, d.carry_len));
