@@ -5,7 +5,7 @@
 #include "codec/alphabet.h"
 #include "codec/base64.h"
 #include "codec/block_decoder.h"
-#include "codec/input.h"
+#include "codec/input_runs.h"
 #include "codec/kernels.h"
 
 namespace tessaly {
@@ -17,11 +17,6 @@ namespace {
 constexpr std::size_t read_size = 64 * decode_block_size;
 constexpr std::size_t output_size = 64 * decoded_block_capacity;
 
-// Room in front of the input for the characters carried into a block, so
-// that a clean block decodes in place.
-constexpr std::size_t carry_room = 64;
-alignas(64) char raw_area[carry_room + read_size];
-char* const raw = raw_area + carry_room;
 alignas(64) char text[decode_block_size + 1];
 alignas(64) std::uint8_t decoded[output_size];
 
@@ -65,27 +60,22 @@ block_scan compact(const char* block, std::size_t len, std::size_t from) {
           (seen & garbage) != 0};
 }
 
+// The input not yet decoded: the bytes of the current run from pos on.
+// The input's runs leave room in front of them for the characters
+// carried into a block, so that a clean block decodes in place.
 struct reader {
-  std::FILE* input;
+  input_runs runs;
   std::size_t pos = 0;
-  std::size_t end = 0;
 
-  std::size_t available() const { return end - pos; }
+  reader(std::FILE* input) : runs(input, read_size) {}
+  char* next() const { return runs.start + pos; }
+  std::size_t available() const { return runs.len - pos; }
 
-  // Reads what has arrived after the bytes not yet used. These, less than
-  // a block, move to the front once the room behind them runs low, so
-  // that a trickle of small reads does not move them every time. Returns
-  // the count, 0 at the end, or -1 on a read error.
+  // Reads what has arrived after the bytes not yet used. Returns the
+  // count, 0 at the end, or -1 on a read error.
   std::ptrdiff_t refill() {
-    if (read_size - end < read_size / 2) {
-      std::memmove(raw, raw + pos, end - pos);
-      end -= pos;
-      pos = 0;
-    }
-    // Whole pages keep a file's reads on page boundaries.
-    const std::size_t asked = (read_size - end) / 4096 * 4096;
-    const std::ptrdiff_t got = read_available(input, raw + end, asked);
-    if (got > 0) end += static_cast<std::size_t>(got);
+    const std::ptrdiff_t got = next_run(runs, available());
+    pos = 0;
     return got;
   }
 };
@@ -148,7 +138,7 @@ stream_status decode_next_block(decoding& d, std::size_t n) {
   if (!d.finished) {
     if (!d.out.make_room()) return stream_status::write_error;
     std::size_t written = 0;
-    if (decode_clean_block(raw + d.in.pos, n, d.carry, d.carry_len,
+    if (decode_clean_block(d.in.next(), n, d.carry, d.carry_len,
                            decoded + d.out.len, written)) {
       d.in.pos += n;
       d.out.len += written;
@@ -156,7 +146,7 @@ stream_status decode_next_block(decoding& d, std::size_t n) {
     }
   }
   std::memcpy(text, d.carry, d.carry_len);
-  const block_scan scan = compact(raw + d.in.pos, n, d.carry_len);
+  const block_scan scan = compact(d.in.next(), n, d.carry_len);
   d.in.pos += n;
   if (scan.garbage && !d.ignore_garbage)
     return d.out.flush() ? stream_status::invalid_input : stream_status::write_error;

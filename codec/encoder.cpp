@@ -3,7 +3,7 @@
 
 #include "codec/alphabet.h"
 #include "codec/base64.h"
-#include "codec/input.h"
+#include "codec/input_runs.h"
 #include "codec/kernels.h"
 
 namespace tessaly {
@@ -13,8 +13,7 @@ constexpr std::size_t chunk_bytes = encode_chunk_size;
 constexpr std::size_t chunk_chars = chunk_bytes / 3 * 4;
 
 // Static rather than on the stack: the home platform's main thread has a
-// small stack. The program is single-threaded.
-alignas(64) std::uint8_t chunk[chunk_bytes];
+// small stack. One stream runs at a time.
 // The unbroken text, for widths that split groups between lines.
 alignas(64) char text[chunk_chars];
 // Width 1 with CR LF triples the text: every character gets its own line
@@ -76,7 +75,8 @@ std::size_t encode_lines(const codec_kernel& kernel, const std::uint8_t* in,
 }
 
 // The text of n bytes of chunk, laid out in lines.
-std::size_t encode_chunk(const codec_kernel& kernel, std::size_t n, layout& l) {
+std::size_t encode_chunk(const codec_kernel& kernel, const std::uint8_t* chunk, std::size_t n,
+                         layout& l) {
   const std::size_t whole = n / 3 * 3;
   char tail[4];
   const std::size_t tail_len = encode_tail(chunk + whole, n - whole, tail);
@@ -109,25 +109,26 @@ stream_status encode_stream(std::FILE* input, std::FILE* output,
   const codec_kernel& kernel = active_kernel();
   const auto width = static_cast<std::size_t>(wrap_width);
   layout l{width, eol == line_end::crlf, width};
-  // The one or two bytes of a group still incomplete, at the chunk's start.
+  input_runs runs(input, chunk_bytes);
+  // The one or two bytes of a group still incomplete, kept for the next run.
   std::size_t held = 0;
   for (;;) {
-    const std::ptrdiff_t got = read_available(input, chunk + held, chunk_bytes - held);
+    const std::ptrdiff_t got = next_run(runs, held);
     // Every whole group read before a failure is already written; the
     // bytes after them are unknown, so nothing is padded.
     if (got < 0) return stream_status::read_error;
     if (got == 0) break;
     // Whatever the input has decided goes out before the next read, which
     // may wait on a slow producer.
-    const std::size_t n = held + static_cast<std::size_t>(got);
-    const std::size_t whole = n / 3 * 3;
-    if (whole != 0 && !write_all(lines, encode_chunk(kernel, whole, l), output))
+    const auto* chunk = reinterpret_cast<const std::uint8_t*>(runs.start);
+    const std::size_t whole = runs.len / 3 * 3;
+    if (whole != 0 && !write_all(lines, encode_chunk(kernel, chunk, whole, l), output))
       return stream_status::write_error;
-    held = n - whole;
-    std::memmove(chunk, chunk + whole, held);
+    held = runs.len - whole;
   }
   // The padded last group and the last line's end, in one write.
-  std::size_t len = encode_chunk(kernel, held, l);
+  std::size_t len =
+      encode_chunk(kernel, reinterpret_cast<const std::uint8_t*>(runs.start), held, l);
   if (l.line_left != width) {
     if (l.crlf) lines[len++] = '\r';
     lines[len++] = '\n';

@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <climits>
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #if defined(_WIN32)
 #include <io.h>
 #else
@@ -26,6 +29,14 @@ std::ptrdiff_t read_descriptor(int fd, void* buffer, std::size_t size) {
 
 input_reader stand_in = nullptr;
 
+int descriptor_of(std::FILE* stream) {
+#if defined(_WIN32)
+  return _fileno(stream);
+#else
+  return fileno(stream);
+#endif
+}
+
 }  // namespace
 
 void use_input_reader(input_reader reader) { stand_in = reader; }
@@ -34,15 +45,56 @@ std::ptrdiff_t read_available(std::FILE* input, void* buffer, std::size_t size) 
   if (stand_in != nullptr) return stand_in(input, buffer, size);
   // The streams are the input's only reader, so nothing waits in the
   // stream's own buffer when its descriptor is read directly.
-#if defined(_WIN32)
-  const int fd = _fileno(input);
-#else
-  const int fd = fileno(input);
-#endif
+  const int fd = descriptor_of(input);
   if (fd >= 0) return read_descriptor(fd, buffer, size);
   const std::size_t got = std::fread(buffer, 1, size, input);
   if (got == 0 && std::ferror(input)) return -1;
   return static_cast<std::ptrdiff_t>(got);
+}
+
+stream_kind kind_of(std::FILE* stream) {
+  const int fd = descriptor_of(stream);
+  const int saved = errno;
+#if defined(_WIN32)
+  struct _stati64 st;
+  const bool known = fd >= 0 && _fstati64(fd, &st) == 0;
+  errno = saved;
+  if (!known) return stream_kind::other;
+  if ((st.st_mode & _S_IFMT) == _S_IFREG) return stream_kind::file;
+  return (st.st_mode & _S_IFMT) == _S_IFIFO ? stream_kind::pipe : stream_kind::other;
+#else
+  struct stat st;
+  const bool known = fd >= 0 && fstat(fd, &st) == 0;
+  errno = saved;
+  if (!known) return stream_kind::other;
+  if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)) return stream_kind::file;
+  return S_ISFIFO(st.st_mode) ? stream_kind::pipe : stream_kind::other;
+#endif
+}
+
+long long file_bytes_left(std::FILE* stream) {
+  const int fd = descriptor_of(stream);
+  const int saved = errno;
+  long long left = -1;
+#if defined(_WIN32)
+  struct _stati64 st;
+  if (fd >= 0 && _fstati64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG) {
+    const long long at = _lseeki64(fd, 0, SEEK_CUR);
+    if (at >= 0) left = st.st_size > at ? st.st_size - at : 0;
+  }
+#else
+  struct stat st;
+  if (fd >= 0 && fstat(fd, &st) == 0) {
+    if (S_ISBLK(st.st_mode)) {
+      left = LLONG_MAX;
+    } else if (S_ISREG(st.st_mode)) {
+      const off_t at = lseek(fd, 0, SEEK_CUR);
+      if (at >= 0) left = st.st_size > at ? st.st_size - at : 0;
+    }
+  }
+#endif
+  errno = saved;
+  return left;
 }
 
 }  // namespace tessaly

@@ -234,6 +234,16 @@ class WriteFailures(Case):
             for argv in ([], ["-w", "0"]):
                 with open("/dev/zero", "rb") as zero:
                     self.check_errno(argv, zero, b"base64: write error: ", ENOSPC, stdout=full)
+        # Files large enough to be read on a thread beside the coding: the
+        # failure is reported once, and the reading stops with it.
+        with tempfile.TemporaryDirectory() as d, open("/dev/full", "wb") as full:
+            with open(os.path.join(d, "data"), "wb") as fh:
+                fh.truncate(16 << 20)
+            with open(os.path.join(d, "text"), "wb") as fh:
+                fh.write((b"QUJD" * 19 + b"\n") * (1 << 16))
+            for argv in (["data"], ["-w", "0", "data"], ["-d", "text"]):
+                with self.subTest(argv=argv):
+                    self.check_errno(argv, b"", b"base64: write error: ", ENOSPC, stdout=full, cwd=d)
         r, w = os.pipe()
         stop = threading.Event()
 

@@ -72,7 +72,9 @@ class ReadFailsPartWay(Case):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
         rnd = random.Random(CFG.seed)
-        self.data = bytes(rnd.randrange(256) for _ in range(150000))
+        # Larger than a read's piece, so that a file is read on a thread of
+        # its own beside the coding, and fails there.
+        self.data = rnd.randbytes(3 << 20)
         self.text = reference.encode(self.data, 76)
         for name, contents in (("data", self.data), ("text", self.text)):
             with open(os.path.join(self.dir.name, name), "wb") as fh:
@@ -87,12 +89,18 @@ class ReadFailsPartWay(Case):
         return run(argv, stdin, cwd=self.dir.name, env=env)
 
     def test_failure_is_reported_with_the_input_name(self):
-        for after in (0, 1, 4095, 4096, 49152, 65536, 100000):
+        file_stdin = os.path.join(self.dir.name, "data")
+        for after in (0, 1, 4095, 4096, 49152, 65536, 100000, (1 << 20) + 1, 2500000):
             for argv, stdin, name, full in [([], self.data, b"-", self.text), (["data"], b"", b"data", self.text),
+                                            ([], file_stdin, b"-", self.text),
                                             (["-d"], self.text, b"-", self.data),
                                             (["-d", "-i", "text"], b"", b"text", self.data)]:
-                with self.subTest(argv=argv, after=after):
-                    status, out, err = self.run_failing(argv, stdin, after)
+                with self.subTest(argv=argv, after=after, stdin_is_file=stdin is file_stdin):
+                    if stdin is file_stdin:
+                        with open(file_stdin, "rb") as fh:
+                            status, out, err = self.run_failing(argv, fh, after)
+                    else:
+                        status, out, err = self.run_failing(argv, stdin, after)
                     self.assertEqual((status, err), (1, b"base64: " + name + b": " + EIO + b"\n"))
                     self.assertTrue(full.startswith(out), "output is not a prefix of the right one")
                     read = self.data[:after] if full is self.text else self.text[:after]
@@ -197,26 +205,39 @@ class ReaderQuitsEarly(Case):
         return r
 
     def test_program_ends_when_its_reader_goes(self):
-        for argv in ([], ["-w", "0"], ["-d"]):
-            for ignore in (False, True):
-                with self.subTest(argv=argv, sigpipe_ignored=ignore):
-                    source = open("/dev/zero", "rb") if argv != ["-d"] else self.endless_text()
-                    p = self.start(argv, source, ignore)
-                    self.assertEqual(len(p.stdout.read(100)), 100)
-                    p.stdout.close()
-                    try:
-                        err = p.stderr.read()
-                        status = p.wait(timeout=10)
-                    except subprocess.TimeoutExpired:
-                        p.kill()
-                        self.fail("still running after its reader went away")
-                    finally:
-                        source.close() if hasattr(source, "close") else os.close(source)
-                        p.stderr.close()
-                    if ignore:
-                        self.assertEqual((status, err), (1, b"base64: write error: " + EPIPE + b"\n"))
-                    else:
-                        self.assertEqual((status, err), (-signal.SIGPIPE, b""))
+        # A large file is read on a thread beside the coding; a device or a
+        # pipe is not.
+        with tempfile.TemporaryDirectory() as d:
+            zeros, text = os.path.join(d, "zeros"), os.path.join(d, "text")
+            with open(zeros, "wb") as fh:
+                fh.truncate(64 << 20)
+            with open(text, "wb") as fh:
+                fh.write((b"QUJD" * 19 + b"\n") * (1 << 18))
+            for argv, source in (([], "/dev/zero"), (["-w", "0"], "/dev/zero"), (["-d"], None),
+                                 ([], zeros), (["-d"], text)):
+                for ignore in (False, True):
+                    with self.subTest(argv=argv, source=os.path.basename(source or "pipe"),
+                                      sigpipe_ignored=ignore):
+                        self.quit_early(argv, source, ignore)
+
+    def quit_early(self, argv, path, ignore):
+        source = open(path, "rb") if path else self.endless_text()
+        p = self.start(argv, source, ignore)
+        self.assertEqual(len(p.stdout.read(100)), 100)
+        p.stdout.close()
+        try:
+            err = p.stderr.read()
+            status = p.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            self.fail("still running after its reader went away")
+        finally:
+            source.close() if hasattr(source, "close") else os.close(source)
+            p.stderr.close()
+        if ignore:
+            self.assertEqual((status, err), (1, b"base64: write error: " + EPIPE + b"\n"))
+        else:
+            self.assertEqual((status, err), (-signal.SIGPIPE, b""))
 
 
 def high_water_kib(pid):
