@@ -19,31 +19,43 @@
 namespace tessaly {
 namespace {
 
-constexpr std::size_t buffer_front = room_before_run + most_kept;
+constexpr std::size_t slot_front = room_before_run + most_kept;
+constexpr std::size_t most_slots = 8;
 
-// Two buffers: the stream codes the run in one while the other is read.
-// Static rather than on the stack, which is small on the home platform's
-// main thread; one stream runs at a time.
-alignas(64) char buffers[2][buffer_front + largest_piece];
+// Read alone, the input takes one piece of up to largest_piece; read
+// ahead, as many slots as this room holds, up to most_slots. Static
+// rather than on the stack, which is small on the home platform's main
+// thread; one stream runs at a time.
+constexpr std::size_t area_size = 2 * (slot_front + largest_piece);
+alignas(64) char area[area_size];
 
-char* data_of(unsigned buffer) { return buffers[buffer] + buffer_front; }
+char* alone_data() { return area + slot_front; }
 
 }  // namespace
 
-// What the stream and its reading thread share. The stream asks for one
-// read at a time and waits for its result before it asks again.
+// What the stream and its reading thread share: a ring of slots, which
+// the thread fills in turn as long as the stream has given them back.
+// The stream codes one slot while the thread reads the ones after it, so
+// neither waits on the other's waking unless the ring is full or empty.
 struct read_ahead {
   std::mutex lock;
   std::condition_variable changed;
-  // Set by the stream: where to read next, or that no more is wanted.
-  char* wanted_at = nullptr;
-  std::size_t wanted = 0;
+  std::size_t piece = 0;
+  std::size_t slots = 0;
+  // Slots filled by the thread and given back by the stream, counted from
+  // the start; slot n is area's (n % slots)-th.
+  std::size_t filled = 0;
+  std::size_t given_back = 0;
+  // The thread's last read came to the end or failed: nothing more.
+  bool ended = false;
   bool stop = false;
-  // Set by the thread: the read's result and its errno.
-  bool done = false;
-  std::ptrdiff_t got = 0;
+  std::ptrdiff_t got[most_slots] = {};
   int error = 0;
   std::thread thread;
+
+  char* data(std::size_t n) const {
+    return area + (n % slots) * (slot_front + piece) + slot_front;
+  }
 };
 
 namespace {
@@ -55,73 +67,74 @@ alignas(read_ahead) unsigned char ahead_storage[sizeof(read_ahead)];
 void read_on(read_ahead& a, std::FILE* input) {
   std::unique_lock<std::mutex> held(a.lock);
   for (;;) {
-    a.changed.wait(held, [&] { return a.stop || a.wanted_at != nullptr; });
+    // The slot the stream holds stays its own until it gives it back.
+    a.changed.wait(held, [&] { return a.stop || a.filled - a.given_back < a.slots; });
     if (a.stop) return;
-    char* at = a.wanted_at;
-    const std::size_t size = a.wanted;
-    a.wanted_at = nullptr;
+    const std::size_t n = a.filled;
     held.unlock();
-    const std::ptrdiff_t got = read_available(input, at, size);
+    const std::ptrdiff_t got = read_available(input, a.data(n), a.piece);
     const int error = errno;
     held.lock();
-    a.got = got;
+    a.got[n % a.slots] = got;
     a.error = error;
-    a.done = true;
+    ++a.filled;
+    a.ended = got <= 0;
     a.changed.notify_all();
-    // After the end or a failure nothing more is read.
-    if (got <= 0) return;
+    if (a.ended) return;
   }
 }
 
-void ask_read(read_ahead& a, char* at, std::size_t size) {
-  const std::lock_guard<std::mutex> held(a.lock);
-  a.wanted_at = at;
-  a.wanted = size;
-  a.done = false;
-  a.changed.notify_all();
-}
-
-std::ptrdiff_t wait_for_read(read_ahead& a) {
-  std::unique_lock<std::mutex> held(a.lock);
-  a.changed.wait(held, [&] { return a.done; });
-  if (a.got < 0) errno = a.error;
-  return a.got;
-}
-
-// Starts the thread reading the buffer after the run, when the input is a
+// Starts the thread reading the slots after the run, when the input is a
 // file with more to read than one piece: a smaller one, or any other
-// input, is read by the stream alone.
+// input, is read by the stream alone. The run read alone becomes slot 0.
 void maybe_read_ahead(input_runs& runs) {
   if (!runs.may_read_ahead) return;
   runs.may_read_ahead = false;
   if (file_bytes_left(runs.input) <= 0) return;
   read_ahead* a = new (ahead_storage) read_ahead;
-  a->wanted_at = data_of(runs.buffer ^ 1u);
-  a->wanted = runs.piece;
+  a->piece = runs.piece;
+  a->slots = area_size / (slot_front + runs.piece);
+  if (a->slots > most_slots) a->slots = most_slots;
+  // The run stands in slot 0 exactly where the thread would have read it.
+  a->got[0] = static_cast<std::ptrdiff_t>(runs.len);
+  a->filled = 1;
   try {
     a->thread = std::thread(read_on, std::ref(*a), runs.input);
   } catch (const std::system_error&) {
-    // No thread to be had: the stream reads on alone, as slowly as before.
+    // No thread to be had: the stream reads on alone, as before.
     a->~read_ahead();
     return;
   }
   runs.ahead = a;
+  runs.slot = 0;
 }
 
 std::ptrdiff_t next_run_ahead(input_runs& runs, std::size_t keep) {
+  read_ahead& a = *runs.ahead;
   char* kept = runs.start + runs.len - keep;
-  const std::ptrdiff_t got = wait_for_read(*runs.ahead);
+  const std::size_t next = runs.slot + 1;
+  std::ptrdiff_t got = 0;
+  {
+    std::unique_lock<std::mutex> held(a.lock);
+    a.changed.wait(held, [&] { return a.filled > next; });
+    got = a.got[next % a.slots];
+    if (got < 0) errno = a.error;
+  }
   if (got <= 0) {
     runs.start = kept;
     runs.len = keep;
     return got;
   }
-  const unsigned next = runs.buffer ^ 1u;
-  std::memcpy(data_of(next) - keep, kept, keep);
-  runs.start = data_of(next) - keep;
+  std::memcpy(a.data(next) - keep, kept, keep);
+  runs.start = a.data(next) - keep;
   runs.len = keep + static_cast<std::size_t>(got);
-  ask_read(*runs.ahead, data_of(runs.buffer), runs.piece);
-  runs.buffer = next;
+  runs.slot = static_cast<unsigned>(next);
+  {
+    // The slot before is free for the thread once its kept bytes are out.
+    const std::lock_guard<std::mutex> held(a.lock);
+    a.given_back = next;
+    a.changed.notify_all();
+  }
   return got;
 }
 
@@ -130,14 +143,14 @@ std::ptrdiff_t next_run_ahead(input_runs& runs, std::size_t keep) {
 input_runs::input_runs(std::FILE* in, std::size_t piece_size)
     : input(in),
       piece(piece_size < largest_piece ? piece_size : largest_piece),
-      start(data_of(0)),
+      start(alone_data()),
       may_read_ahead(TESSALY_READ_AHEAD && kind_of(in) == stream_kind::file) {}
 
 input_runs::~input_runs() { stop_reading(*this); }
 
 std::ptrdiff_t next_run(input_runs& runs, std::size_t keep) {
   if (runs.ahead != nullptr) return next_run_ahead(runs, keep);
-  char* const data = data_of(runs.buffer);
+  char* const data = alone_data();
   char* end = runs.start + runs.len;
   // The kept bytes move to the front only once the room behind them runs
   // low, so that a trickle of small reads does not move them every time.
@@ -153,7 +166,8 @@ std::ptrdiff_t next_run(input_runs& runs, std::size_t keep) {
   const std::ptrdiff_t got = read_available(runs.input, end, asked);
   if (got <= 0) return got;
   runs.len += static_cast<std::size_t>(got);
-  if (static_cast<std::size_t>(got) == asked) maybe_read_ahead(runs);
+  // A first read that filled its piece: the rest comes from the thread.
+  if (static_cast<std::size_t>(got) == runs.piece) maybe_read_ahead(runs);
   return got;
 }
 

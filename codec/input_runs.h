@@ -1,8 +1,8 @@
 // The streams' input as runs of bytes in fixed buffers, each run starting
 // with the bytes the stream kept from the one before. Where the input is a
-// file, the next run is read on a thread of its own while the stream codes
-// and writes this one, so that the program takes the longer of the read
-// and the coding rather than both one after the other.
+// file, the runs after this one are read on a thread of its own while the
+// stream codes and writes this one, so that the program takes the longer
+// of the read and the coding rather than both one after the other.
 #pragma once
 
 #include <cstddef>
@@ -32,8 +32,8 @@ struct input_runs {
   // The current run: bytes kept from the last one, then the bytes read.
   char* start = nullptr;
   std::size_t len = 0;
-  // Which of the two buffers holds the run.
-  unsigned buffer = 0;
+  // Which slot of the ring holds the run, once reading ahead.
+  unsigned slot = 0;
   // Whether the input is a file that may be read ahead.
   bool may_read_ahead = false;
   // The thread reading ahead, once started.
