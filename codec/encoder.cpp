@@ -3,6 +3,7 @@
 
 #include "codec/alphabet.h"
 #include "codec/base64.h"
+#include "codec/input.h"
 #include "codec/input_runs.h"
 #include "codec/kernels.h"
 
@@ -102,6 +103,14 @@ bool write_all(const char* data, std::size_t len, std::FILE* output) {
   return len == 0 || (std::fwrite(data, 1, len, output) == len && !std::ferror(output));
 }
 
+// Into a pipe, a piece whose text about fills an enlarged pipe moves
+// text fastest, and into a file it makes fewer, larger writes; into a
+// device such as /dev/null, where a write costs nothing, a quarter of it
+// keeps the piece and its text in the core's cache.
+std::size_t piece_for(std::FILE* output) {
+  return kind_of(output) == stream_kind::device ? chunk_bytes / 4 : chunk_bytes;
+}
+
 }  // namespace
 
 stream_status encode_stream(std::FILE* input, std::FILE* output,
@@ -109,7 +118,7 @@ stream_status encode_stream(std::FILE* input, std::FILE* output,
   const codec_kernel& kernel = active_kernel();
   const auto width = static_cast<std::size_t>(wrap_width);
   layout l{width, eol == line_end::crlf, width};
-  input_runs runs(input, chunk_bytes);
+  input_runs runs(input, piece_for(output));
   // The one or two bytes of a group still incomplete, kept for the next run.
   std::size_t held = 0;
   for (;;) {

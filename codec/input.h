@@ -26,8 +26,9 @@ void use_input_reader(input_reader reader);
 // ahead and the size of the pieces written care.
 enum class stream_kind {
   file,  // a regular file or a block device: reads never wait on a producer
-  pipe,  // a pipe or FIFO
-  other,  // a terminal, a socket, a character device, or no descriptor
+  pipe,  // a pipe, a FIFO or a socket
+  device,  // a character device: a terminal, /dev/null
+  other,  // no descriptor, such as a stream over memory
 };
 stream_kind kind_of(std::FILE* stream);
 
