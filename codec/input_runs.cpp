@@ -20,13 +20,20 @@ namespace tessaly {
 namespace {
 
 constexpr std::size_t slot_front = room_before_run + most_kept;
-constexpr std::size_t most_slots = 8;
 
-// Read alone, the input takes one piece of up to largest_piece; read
-// ahead, as many slots as this room holds, up to most_slots. Static
-// rather than on the stack, which is small on the home platform's main
-// thread; one stream runs at a time.
-constexpr std::size_t area_size = 2 * (slot_front + largest_piece);
+// Read ahead, the input comes in pieces of 192 KiB (a multiple of 3 and of
+// a page), eight slots of them, so that the thread is seldom held up by a
+// full ring and the stream's slot stays in its core's cache. Two slots
+// were not enough: each piece then waited for the other side to wake.
+constexpr std::size_t ahead_piece = 3 * 64 * 1024;
+constexpr std::size_t slots = 8;
+constexpr std::size_t slot_size = slot_front + ahead_piece;
+
+// Read alone, the input takes one piece of up to largest_piece at the
+// area's start. Static rather than on the stack, which is small on the
+// home platform's main thread; one stream runs at a time.
+constexpr std::size_t area_size = slots * slot_size;
+static_assert(area_size >= slot_front + largest_piece);
 alignas(64) char area[area_size];
 
 char* alone_data() { return area + slot_front; }
@@ -40,8 +47,6 @@ char* alone_data() { return area + slot_front; }
 struct read_ahead {
   std::mutex lock;
   std::condition_variable changed;
-  std::size_t piece = 0;
-  std::size_t slots = 0;
   // Slots filled by the thread and given back by the stream, counted from
   // the start; slot n is area's (n % slots)-th.
   std::size_t filled = 0;
@@ -49,14 +54,16 @@ struct read_ahead {
   // The thread's last read came to the end or failed: nothing more.
   bool ended = false;
   bool stop = false;
-  std::ptrdiff_t got[most_slots] = {};
+  std::ptrdiff_t got[slots] = {};
   int error = 0;
   std::thread thread;
-
-  char* data(std::size_t n) const {
-    return area + (n % slots) * (slot_front + piece) + slot_front;
-  }
 };
+
+namespace {
+
+char* slot_data(std::size_t n) { return area + n % slots * slot_size + slot_front; }
+
+}  // namespace
 
 namespace {
 
@@ -68,14 +75,14 @@ void read_on(read_ahead& a, std::FILE* input) {
   std::unique_lock<std::mutex> held(a.lock);
   for (;;) {
     // The slot the stream holds stays its own until it gives it back.
-    a.changed.wait(held, [&] { return a.stop || a.filled - a.given_back < a.slots; });
+    a.changed.wait(held, [&] { return a.stop || a.filled - a.given_back < slots; });
     if (a.stop) return;
     const std::size_t n = a.filled;
     held.unlock();
-    const std::ptrdiff_t got = read_available(input, a.data(n), a.piece);
+    const std::ptrdiff_t got = read_available(input, slot_data(n), ahead_piece);
     const int error = errno;
     held.lock();
-    a.got[n % a.slots] = got;
+    a.got[n % slots] = got;
     a.error = error;
     ++a.filled;
     a.ended = got <= 0;
@@ -92,9 +99,6 @@ void maybe_read_ahead(input_runs& runs) {
   runs.may_read_ahead = false;
   if (file_bytes_left(runs.input) <= 0) return;
   read_ahead* a = new (ahead_storage) read_ahead;
-  a->piece = runs.piece;
-  a->slots = area_size / (slot_front + runs.piece);
-  if (a->slots > most_slots) a->slots = most_slots;
   // The run stands in slot 0 exactly where the thread would have read it.
   a->got[0] = static_cast<std::ptrdiff_t>(runs.len);
   a->filled = 1;
@@ -117,7 +121,7 @@ std::ptrdiff_t next_run_ahead(input_runs& runs, std::size_t keep) {
   {
     std::unique_lock<std::mutex> held(a.lock);
     a.changed.wait(held, [&] { return a.filled > next; });
-    got = a.got[next % a.slots];
+    got = a.got[next % slots];
     if (got < 0) errno = a.error;
   }
   if (got <= 0) {
@@ -125,8 +129,8 @@ std::ptrdiff_t next_run_ahead(input_runs& runs, std::size_t keep) {
     runs.len = keep;
     return got;
   }
-  std::memcpy(a.data(next) - keep, kept, keep);
-  runs.start = a.data(next) - keep;
+  std::memcpy(slot_data(next) - keep, kept, keep);
+  runs.start = slot_data(next) - keep;
   runs.len = keep + static_cast<std::size_t>(got);
   runs.slot = static_cast<unsigned>(next);
   {
@@ -144,7 +148,10 @@ input_runs::input_runs(std::FILE* in, std::size_t piece_size)
     : input(in),
       piece(piece_size < largest_piece ? piece_size : largest_piece),
       start(alone_data()),
-      may_read_ahead(TESSALY_READ_AHEAD && kind_of(in) == stream_kind::file) {}
+      may_read_ahead(TESSALY_READ_AHEAD && kind_of(in) == stream_kind::file) {
+  // A file's first piece becomes the ring's first slot.
+  if (may_read_ahead && piece > ahead_piece) piece = ahead_piece;
+}
 
 input_runs::~input_runs() { stop_reading(*this); }
 
