@@ -15,7 +15,7 @@ namespace {
 // decode_block_size bytes (less the characters carried into them), so
 // that where an error falls never depends on how the input arrives.
 constexpr std::size_t read_size = 64 * decode_block_size;
-constexpr std::size_t output_size = 64 * decoded_block_capacity;
+constexpr std::size_t output_size = 256 * decoded_block_capacity;
 
 alignas(64) char text[decode_block_size + 1];
 alignas(64) std::uint8_t decoded[output_size];
@@ -172,11 +172,18 @@ stream_status decode_stream(std::FILE* input, std::FILE* output,
       if (status != stream_status::ok) return status;
     }
     // Its bytes go out before the next read, which may wait on a slow
-    // producer.
-    if (!d.out.flush()) return stream_status::write_error;
+    // producer; a file read ahead never does, so its bytes gather into
+    // writes of the whole output buffer.
+    if (d.in.runs.ahead == nullptr && !d.out.flush()) return stream_status::write_error;
     const std::ptrdiff_t got = d.in.refill();
-    // A block cut short by a failure is not the end of the input.
-    if (got < 0) return stream_status::read_error;
+    // A block cut short by a failure is not the end of the input, but
+    // every block before it is written.
+    if (got < 0) {
+      const int error = errno;
+      if (!d.out.flush()) return stream_status::write_error;
+      errno = error;
+      return stream_status::read_error;
+    }
     if (got == 0) break;
   }
   // The last block, short of a full one.

@@ -3,7 +3,6 @@
 
 #include "codec/alphabet.h"
 #include "codec/base64.h"
-#include "codec/input.h"
 #include "codec/input_runs.h"
 #include "codec/kernels.h"
 
@@ -18,7 +17,8 @@ constexpr std::size_t chunk_chars = chunk_bytes / 3 * 4;
 // The unbroken text, for widths that split groups between lines.
 alignas(64) char text[chunk_chars];
 // Width 1 with CR LF triples the text: every character gets its own line
-// end.
+// end. Text read ahead gathers until it passes chunk_chars, so room for a
+// second chunk's text stays behind it.
 alignas(64) char lines[chunk_chars * 3];
 
 // The layout of the text, and the room left on the current line, carried
@@ -75,40 +75,32 @@ std::size_t encode_lines(const codec_kernel& kernel, const std::uint8_t* in,
   return written;
 }
 
-// The text of n bytes of chunk, laid out in lines.
+// The text of n bytes of chunk, laid out in lines at out.
 std::size_t encode_chunk(const codec_kernel& kernel, const std::uint8_t* chunk, std::size_t n,
-                         layout& l) {
+                         layout& l, char* out) {
   const std::size_t whole = n / 3 * 3;
   char tail[4];
   const std::size_t tail_len = encode_tail(chunk + whole, n - whole, tail);
   if (l.width == 0) {
-    const std::size_t len = kernel.encode(chunk, whole, lines, 0);
-    std::memcpy(lines + len, tail, tail_len);
+    const std::size_t len = kernel.encode(chunk, whole, out, 0);
+    std::memcpy(out + len, tail, tail_len);
     return len + tail_len;
   }
   // The kernels end lines with LF alone; CR LF lines are laid out here,
   // one copy of each line, as lines of other widths are.
   if (l.width % 4 == 0 && !l.crlf) {
-    const std::size_t len = encode_lines(kernel, chunk, whole, l, lines);
-    return len + lay_out(tail, tail_len, l, lines + len);
+    const std::size_t len = encode_lines(kernel, chunk, whole, l, out);
+    return len + lay_out(tail, tail_len, l, out + len);
   }
   const std::size_t len = kernel.encode(chunk, whole, text, 0);
   std::memcpy(text + len, tail, tail_len);
-  return lay_out(text, len + tail_len, l, lines);
+  return lay_out(text, len + tail_len, l, out);
 }
 
 // fwrite can count bytes as written when a flush has failed (glibc does,
 // on unbuffered and line-buffered streams); the error flag cannot.
 bool write_all(const char* data, std::size_t len, std::FILE* output) {
   return len == 0 || (std::fwrite(data, 1, len, output) == len && !std::ferror(output));
-}
-
-// Into a pipe, a piece whose text about fills an enlarged pipe moves
-// text fastest, and into a file it makes fewer, larger writes; into a
-// device such as /dev/null, where a write costs nothing, a quarter of it
-// keeps the piece and its text in the core's cache.
-std::size_t piece_for(std::FILE* output) {
-  return kind_of(output) == stream_kind::device ? chunk_bytes / 4 : chunk_bytes;
 }
 
 }  // namespace
@@ -118,26 +110,40 @@ stream_status encode_stream(std::FILE* input, std::FILE* output,
   const codec_kernel& kernel = active_kernel();
   const auto width = static_cast<std::size_t>(wrap_width);
   layout l{width, eol == line_end::crlf, width};
-  input_runs runs(input, piece_for(output));
+  input_runs runs(input, chunk_bytes);
   // The one or two bytes of a group still incomplete, kept for the next run.
   std::size_t held = 0;
+  // Text not yet written. A file read ahead never waits on a producer, so
+  // the text of its smaller pieces gathers into writes as large as one
+  // read alone gives.
+  std::size_t pending = 0;
   for (;;) {
     const std::ptrdiff_t got = next_run(runs, held);
     // Every whole group read before a failure is already written; the
     // bytes after them are unknown, so nothing is padded.
-    if (got < 0) return stream_status::read_error;
+    if (got < 0) {
+      const int error = errno;
+      if (!write_all(lines, pending, output)) return stream_status::write_error;
+      errno = error;
+      return stream_status::read_error;
+    }
     if (got == 0) break;
-    // Whatever the input has decided goes out before the next read, which
-    // may wait on a slow producer.
     const auto* chunk = reinterpret_cast<const std::uint8_t*>(runs.start);
     const std::size_t whole = runs.len / 3 * 3;
-    if (whole != 0 && !write_all(lines, encode_chunk(kernel, chunk, whole, l), output))
-      return stream_status::write_error;
     held = runs.len - whole;
+    if (whole == 0) continue;
+    pending += encode_chunk(kernel, chunk, whole, l, lines + pending);
+    // Whatever the input has decided goes out before the next read, which
+    // may wait on a slow producer.
+    if (runs.ahead == nullptr || pending >= chunk_chars) {
+      if (!write_all(lines, pending, output)) return stream_status::write_error;
+      pending = 0;
+    }
   }
   // The padded last group and the last line's end, in one write.
   std::size_t len =
-      encode_chunk(kernel, reinterpret_cast<const std::uint8_t*>(runs.start), held, l);
+      pending + encode_chunk(kernel, reinterpret_cast<const std::uint8_t*>(runs.start), held, l,
+                             lines + pending);
   if (l.line_left != width) {
     if (l.crlf) lines[len++] = '\r';
     lines[len++] = '\n';

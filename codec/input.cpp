@@ -61,7 +61,6 @@ stream_kind kind_of(std::FILE* stream) {
   errno = saved;
   if (!known) return stream_kind::other;
   if ((st.st_mode & _S_IFMT) == _S_IFREG) return stream_kind::file;
-  if ((st.st_mode & _S_IFMT) == _S_IFCHR) return stream_kind::device;
   return (st.st_mode & _S_IFMT) == _S_IFIFO ? stream_kind::pipe : stream_kind::other;
 #else
   struct stat st;
@@ -69,7 +68,6 @@ stream_kind kind_of(std::FILE* stream) {
   errno = saved;
   if (!known) return stream_kind::other;
   if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)) return stream_kind::file;
-  if (S_ISCHR(st.st_mode)) return stream_kind::device;
   return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) ? stream_kind::pipe : stream_kind::other;
 #endif
 }

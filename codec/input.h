@@ -27,8 +27,7 @@ void use_input_reader(input_reader reader);
 enum class stream_kind {
   file,  // a regular file or a block device: reads never wait on a producer
   pipe,  // a pipe, a FIFO or a socket
-  device,  // a character device: a terminal, /dev/null
-  other,  // no descriptor, such as a stream over memory
+  other,  // a terminal, a character device, or no descriptor
 };
 stream_kind kind_of(std::FILE* stream);
 
