@@ -1,13 +1,9 @@
 #include "codec/input_runs.h"
 
+#include <pthread.h>
+
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
-#include <functional>
-#include <mutex>
-#include <new>
-#include <system_error>
-#include <thread>
 
 #include "codec/input.h"
 
@@ -44,22 +40,26 @@ char* alone_data() { return area + slot_front; }
 // the thread fills in turn as long as the stream has given them back.
 // The stream codes one slot while the thread reads the ones after it, so
 // neither waits on the other's waking unless the ring is full or empty.
+// POSIX threads rather than the C++ library's, which would make the
+// program load the C++ runtime's shared library at every start; both
+// platforms' C runtimes have them, and their initialisers are constants.
 struct read_ahead {
-  std::mutex lock;
-  std::condition_variable changed;
+  pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+  pthread_cond_t changed = PTHREAD_COND_INITIALIZER;
+  std::FILE* input = nullptr;
   // Slots filled by the thread and given back by the stream, counted from
   // the start; slot n is area's (n % slots)-th.
   std::size_t filled = 0;
   std::size_t given_back = 0;
-  // The thread's last read came to the end or failed: nothing more.
-  bool ended = false;
   bool stop = false;
   std::ptrdiff_t got[slots] = {};
   int error = 0;
-  std::thread thread;
+  pthread_t thread{};
 };
 
 namespace {
+
+read_ahead ahead;
 
 char* slot_data(std::size_t n) { return area + n % slots * slot_size + slot_front; }
 
@@ -67,28 +67,27 @@ char* slot_data(std::size_t n) { return area + n % slots * slot_size + slot_fron
 
 namespace {
 
-// Made in place when a stream starts reading ahead, so that no object
-// with a constructor lives in static storage.
-alignas(read_ahead) unsigned char ahead_storage[sizeof(read_ahead)];
-
-void read_on(read_ahead& a, std::FILE* input) {
-  std::unique_lock<std::mutex> held(a.lock);
+void* read_on(void*) {
+  read_ahead& a = ahead;
+  pthread_mutex_lock(&a.lock);
   for (;;) {
     // The slot the stream holds stays its own until it gives it back.
-    a.changed.wait(held, [&] { return a.stop || a.filled - a.given_back < slots; });
-    if (a.stop) return;
+    while (!a.stop && a.filled - a.given_back >= slots) pthread_cond_wait(&a.changed, &a.lock);
+    if (a.stop) break;
     const std::size_t n = a.filled;
-    held.unlock();
-    const std::ptrdiff_t got = read_available(input, slot_data(n), ahead_piece);
+    pthread_mutex_unlock(&a.lock);
+    const std::ptrdiff_t got = read_available(a.input, slot_data(n), ahead_piece);
     const int error = errno;
-    held.lock();
+    pthread_mutex_lock(&a.lock);
     a.got[n % slots] = got;
     a.error = error;
     ++a.filled;
-    a.ended = got <= 0;
-    a.changed.notify_all();
-    if (a.ended) return;
+    pthread_cond_broadcast(&a.changed);
+    // After the end or a failure nothing more is read.
+    if (got <= 0) break;
   }
+  pthread_mutex_unlock(&a.lock);
+  return nullptr;
 }
 
 // Starts the thread reading the slots after the run, when the input is a
@@ -98,18 +97,19 @@ void maybe_read_ahead(input_runs& runs) {
   if (!runs.may_read_ahead) return;
   runs.may_read_ahead = false;
   if (file_bytes_left(runs.input) <= 0) return;
-  read_ahead* a = new (ahead_storage) read_ahead;
+  read_ahead& a = ahead;
+  a.input = runs.input;
+  a.filled = 1;
+  a.given_back = 0;
+  a.stop = false;
   // The run stands in slot 0 exactly where the thread would have read it.
-  a->got[0] = static_cast<std::ptrdiff_t>(runs.len);
-  a->filled = 1;
-  try {
-    a->thread = std::thread(read_on, std::ref(*a), runs.input);
-  } catch (const std::system_error&) {
-    // No thread to be had: the stream reads on alone, as before.
-    a->~read_ahead();
-    return;
-  }
-  runs.ahead = a;
+  a.got[0] = static_cast<std::ptrdiff_t>(runs.len);
+  const int saved = errno;
+  // Without a thread the stream reads on alone, as before.
+  const bool started = pthread_create(&a.thread, nullptr, read_on, nullptr) == 0;
+  errno = saved;
+  if (!started) return;
+  runs.ahead = &a;
   runs.slot = 0;
 }
 
@@ -118,12 +118,11 @@ std::ptrdiff_t next_run_ahead(input_runs& runs, std::size_t keep) {
   char* kept = runs.start + runs.len - keep;
   const std::size_t next = runs.slot + 1;
   std::ptrdiff_t got = 0;
-  {
-    std::unique_lock<std::mutex> held(a.lock);
-    a.changed.wait(held, [&] { return a.filled > next; });
-    got = a.got[next % slots];
-    if (got < 0) errno = a.error;
-  }
+  pthread_mutex_lock(&a.lock);
+  while (a.filled <= next) pthread_cond_wait(&a.changed, &a.lock);
+  got = a.got[next % slots];
+  if (got < 0) errno = a.error;
+  pthread_mutex_unlock(&a.lock);
   if (got <= 0) {
     runs.start = kept;
     runs.len = keep;
@@ -133,12 +132,11 @@ std::ptrdiff_t next_run_ahead(input_runs& runs, std::size_t keep) {
   runs.start = slot_data(next) - keep;
   runs.len = keep + static_cast<std::size_t>(got);
   runs.slot = static_cast<unsigned>(next);
-  {
-    // The slot before is free for the thread once its kept bytes are out.
-    const std::lock_guard<std::mutex> held(a.lock);
-    a.given_back = next;
-    a.changed.notify_all();
-  }
+  // The slot before is free for the thread once its kept bytes are out.
+  pthread_mutex_lock(&a.lock);
+  a.given_back = next;
+  pthread_cond_broadcast(&a.changed);
+  pthread_mutex_unlock(&a.lock);
   return got;
 }
 
@@ -182,13 +180,11 @@ void stop_reading(input_runs& runs) {
   read_ahead* a = runs.ahead;
   if (a == nullptr) return;
   const int saved = errno;
-  {
-    const std::lock_guard<std::mutex> held(a->lock);
-    a->stop = true;
-    a->changed.notify_all();
-  }
-  a->thread.join();
-  a->~read_ahead();
+  pthread_mutex_lock(&a->lock);
+  a->stop = true;
+  pthread_cond_broadcast(&a->changed);
+  pthread_mutex_unlock(&a->lock);
+  pthread_join(a->thread, nullptr);
   runs.ahead = nullptr;
   errno = saved;
 }
