@@ -1,7 +1,8 @@
 // A line that quotes what the user typed: a file or a pipe gets the bytes
 // it always got, and a Windows console gets wide text with the typed text
-// as typed, whatever the code pages. Wine gives the suites no console, so
-// this is where the console's line is checked.
+// as typed, whatever the code pages. The unit suite's streams are files and
+// pipes, so this is where the console's line itself is checked; the
+// black-box suite checks what a terminal shows of it.
 #include <gtest/gtest.h>
 
 #include <cstdio>
