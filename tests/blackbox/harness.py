@@ -85,30 +85,9 @@ def _windows_limits(cmd, text_args):
         raise unittest.SkipTest("a Windows command line holds at most %d characters" % WINDOWS_COMMAND_LINE)
 
 
-# Runs that Wine lost before the program started, each started once more:
-# (arguments, Wine's message). The summary lists every one.
-RETRIED = []
-
-# 64-bit Wine without its preloader (Debian's) lets the kernel put the
-# loader's heap anywhere in the gigabyte above the loader, which now and
-# then covers the fixed address of Windows' shared user data; Wine then
-# ends the process with status 1 before the program starts. scripts/wine-env
-# lets through this message of Wine's and no other.
-WINE_LOST_START = re.compile(rb"\A(?:[0-9a-f]{4}:)?err:virtual:\w+ "
-                             rb"wine: failed to map the shared user data: [0-9a-f]{8}\r?\n\Z")
-
-
-def _lost_by_wine(status, out, err):
-    """Only Wine's own word marks a lost start: a wrong output or a
-    message of the program's never does."""
-    return CFG.windows and status == 1 and not out and WINE_LOST_START.match(err) is not None
-
-
 def run(args, stdin=b"", stdout=None, cwd=None, env=None, timeout=TIMEOUT, text_args=False,
         stderr_terminal=False):
-    """Run the binary; returns (status, stdout bytes, stderr bytes). A run
-    that Wine lost before the program started is run once more, where
-    its input can be given again, and noted in RETRIED.
+    """Run the binary; returns (status, stdout bytes, stderr bytes).
 
     stdin: bytes, a file object / descriptor, subprocess.DEVNULL, or CLOSED.
     stdout: None to capture, a file object, or CLOSED (stdout then b"").
@@ -123,12 +102,7 @@ def run(args, stdin=b"", stdout=None, cwd=None, env=None, timeout=TIMEOUT, text_
         _windows_limits([os.fsencode(a) if isinstance(a, str) else a for a in cmd], text_args)
         if text_args:   # Wine reads argv in the locale's character set
             env = dict(os.environ if env is None else env, LC_ALL="C.UTF-8")
-    result = _run_once(cmd, args, stdin, stdout, cwd, env, timeout, stderr_terminal)
-    repeatable = (isinstance(stdin, bytes) or stdin in (CLOSED, subprocess.DEVNULL)) and stdout in (None, CLOSED)
-    if repeatable and _lost_by_wine(*result):
-        RETRIED.append((repr(args)[:120], result[2].decode(errors="replace").strip()))
-        result = _run_once(cmd, args, stdin, stdout, cwd, env, timeout, stderr_terminal)
-    return result
+    return _run_once(cmd, args, stdin, stdout, cwd, env, timeout, stderr_terminal)
 
 
 # Wine's console draws on a terminal: it hides and shows the cursor, and
