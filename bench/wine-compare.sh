@@ -17,17 +17,17 @@ wine_start "$exe"
 dir=$(mktemp -d "${TMPDIR:-/tmp}/tessaly-wine-bench.XXXXXX")
 trap 'rm -rf "$dir"; "$wine_server" -k 2>/dev/null || true' EXIT
 head -c $((128 << 20)) /dev/urandom >"$dir/in.bin"
-"$wine_loader" "$exe" "$dir/in.bin" >"$dir/in.b64"
-"$wine_loader" "$exe" -d "$dir/in.b64" | cmp -s - "$dir/in.bin" ||
+"${wine_command[@]}" "$exe" "$dir/in.bin" >"$dir/in.b64"
+"${wine_command[@]}" "$exe" -d "$dir/in.b64" | cmp -s - "$dir/in.bin" ||
   { echo "wine-compare.sh: the round trip differs" >&2; exit 1; }
 
 clock_us() { printf -v "$1" %s "${EPOCHREALTIME/[.,]/}"; }
 enc='' dec=''
 for ((round = 1; round <= runs; ++round)); do
   clock_us t0
-  "$wine_loader" "$exe" "$dir/in.bin" >"$dir/out.b64"
+  "${wine_command[@]}" "$exe" "$dir/in.bin" >"$dir/out.b64"
   clock_us t1
-  "$wine_loader" "$exe" -d "$dir/in.b64" >"$dir/out.bin"
+  "${wine_command[@]}" "$exe" -d "$dir/in.b64" >"$dir/out.bin"
   clock_us t2
   enc+="$((t1 - t0)) " dec+="$((t2 - t1)) "
 done
@@ -40,7 +40,7 @@ median() {  # microsecond samples -> seconds
 e=$(median "$enc") d=$(median "$dec")
 ratio=$(awk -v a="$e" -v b="$d" 'BEGIN { printf "%.2f", a / b }')
 verdict=$(awk -v r="$ratio" 'BEGIN { print r <= 1.5 ? "met" : "MISSED" }')
-printf 'Medians of %d runs under %s, 128 MiB to files\n' "$runs" "$wine_loader"
+printf 'Medians of %d runs under %s, 128 MiB to files\n' "$runs" "${wine_command[*]}"
 printf '  encode         %8s s\n  decode         %8s s\n' "$e" "$d"
 printf '  encode/decode  %8s    (wanted <= 1.5: %s)\n' "$ratio" "$verdict"
 [[ $verdict == met ]]

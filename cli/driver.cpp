@@ -53,13 +53,20 @@ void put_text(const char* text) {
   std::exit(0);
 }
 
+// The argument of the option just scanned, as the user typed it: the end
+// of the command-line argument that the scanner has just stepped past.
+typed_argument typed_option_argument(int argc, char** argv) {
+  const std::int32_t index = opt_index - 1;
+  return {argc, argv, index, static_cast<int>(opt_arg - argv[index])};
+}
+
 // A column count: digits after optional white space and sign, nothing
 // after them; beyond 32 bits it saturates, so a huge count means no wrap
 // in practice and a huge negative one is still rejected.
-std::int32_t parse_wrap_width(const char* text) {
+std::int32_t parse_wrap_width(const char* text, const typed_argument& typed) {
   char* end = nullptr;
   const long value = std::strtol(text, &end, 10);
-  if (value < 0 || *end != '\0') fatal(1, wrap_error_format, text);
+  if (value < 0 || *end != '\0') fatal_quoting(1, wrap_error_format, typed);
   return value > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(value);
 }
 
@@ -82,7 +89,7 @@ settings scan_options(int argc, char** argv) {
         s.input_string_index = opt_index - 1;
         break;
       case 'w':
-        s.wrap_width = parse_wrap_width(opt_arg);
+        s.wrap_width = parse_wrap_width(opt_arg, typed_option_argument(argc, argv));
         break;
       case 'h':
         print_help();
@@ -93,6 +100,13 @@ settings scan_options(int argc, char** argv) {
         std::exit(1);
     }
   }
+}
+
+// A failure of the input, named as the user typed it: the operand, or
+// "-" for standard input when there is none.
+[[noreturn]] void fail_on_input(int argc, char** argv, int operand) {
+  if (operand < argc) fatal_errno_quoting(1, "%s", typed_argument{argc, argv, operand, 0});
+  fatal_errno(1, "%s", "-");
 }
 
 // The input: the -s text, standard input, or the operand argv[operand]
@@ -114,7 +128,7 @@ std::FILE* open_input(const settings& s, int argc, char** argv, int operand,
     return stdin;
   }
   std::FILE* stream = open_named_file(argc, argv, operand);
-  if (stream == nullptr) fatal_errno(1, "%s", name);
+  if (stream == nullptr) fail_on_input(argc, argv, operand);
   return stream;
 }
 
@@ -141,14 +155,14 @@ int run_program(int argc, char** argv) {
     case stream_status::ok:
       break;
     case stream_status::read_error:
-      fatal_errno(1, "%s", name);
+      fail_on_input(argc, argv, opt_index);
     case stream_status::write_error:
       fatal_errno(1, "%s", write_error);
     case stream_status::invalid_input:
       fatal(1, "%s", invalid_input_error);
   }
   finish_output();
-  if (input != stdin && std::fclose(input) == EOF) fatal_errno(1, "%s", name);
+  if (input != stdin && std::fclose(input) == EOF) fail_on_input(argc, argv, opt_index);
   return 0;
 }
 

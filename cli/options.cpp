@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/platform.h"
+
 namespace tessaly {
 
 std::int32_t opt_index = 1;
@@ -15,8 +17,9 @@ namespace {
 
 constexpr char no_cluster[] = "";
 
-std::int32_t complain(const char* message, const char* text) {
-  std::fprintf(stderr, "%s%s\n", message, text);
+// The message and the long option as the user typed it, after its "--".
+std::int32_t complain(const char* message, const typed_argument& option) {
+  write_line_quoting(stderr, message, &option, "\n");
   return '?';
 }
 
@@ -31,6 +34,7 @@ bool is_prefix(const long_option& row, const char* text, std::size_t n) {
 
 // The argument is "--" followed by t, and t is not empty.
 std::int32_t scan_long_option(const char* t, int argc, char* const* argv) {
+  const typed_argument typed{argc, argv, opt_index, 2};
   const char* equals = std::strchr(t, '=');
   const bool has_value = equals != nullptr && equals != t;
   const std::size_t n = has_value ? static_cast<std::size_t>(equals - t)
@@ -40,20 +44,20 @@ std::int32_t scan_long_option(const char* t, int argc, char* const* argv) {
 
   const long_option* match = long_options;
   while (match->name != nullptr && !is_prefix(*match, t, n)) ++match;
-  if (match->name == nullptr) return complain("illegal long option --", t);
+  if (match->name == nullptr) return complain("illegal long option --", typed);
 
   if (std::strcmp(t, match->name) != 0) {
     for (const long_option* row = match + 1; row->name != nullptr; ++row)
       if (is_prefix(*row, t, n))
-        return complain("ambiguous long option --", t);
+        return complain("ambiguous long option --", typed);
   }
   if (match->has_arg == 1 && !has_value) {
     if (opt_index >= argc)
-      return complain("this long option needs an argument --", t);
+      return complain("this long option needs an argument --", typed);
     opt_arg = argv[opt_index++];
   }
   if (match->has_arg == 0 && has_value)
-    return complain("this long option does not take an argument --", t);
+    return complain("this long option does not take an argument --", typed);
   if (match->flag != nullptr) {
     *match->flag = match->val;
     return 0;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
@@ -25,6 +26,18 @@ extern "C" int _dowildcard;
 #endif
 
 namespace tessaly {
+namespace {
+
+// The line as a line built with fprintf writes it: the argument's own
+// bytes between the program's.
+void write_line_bytes(std::FILE* stream, const char* head, const typed_argument* typed,
+                      const char* tail) {
+  std::fputs(head, stream);
+  if (typed != nullptr) std::fputs(typed->argv[typed->index] + typed->from, stream);
+  std::fputs(tail, stream);
+}
+
+}  // namespace
 
 #if defined(_WIN32)
 
@@ -92,7 +105,7 @@ namespace {
 
 // Whether argv holds the runtime's arguments; the start-up code hands main
 // a copy of them.
-bool is_runtime_argv(int argc, char** argv) {
+bool is_runtime_argv(int argc, char* const* argv) {
   if (argc != __argc) return false;
   for (int i = 0; i < argc; ++i)
     if (std::strcmp(argv[i], __argv[i]) != 0) return false;
@@ -102,7 +115,7 @@ bool is_runtime_argv(int argc, char** argv) {
 // The wide form of argv[index], or null when argv is not the runtime's
 // list or the wide list does not match it. The runtime splits and globs
 // the wide command line just as it did for argv, so the indexes agree.
-const wchar_t* wide_argument(int argc, char** argv, int index) {
+const wchar_t* wide_argument(int argc, char* const* argv, int index) {
   if (index < 0 || index >= argc || !is_runtime_argv(argc, argv)) return nullptr;
   int wide_argc = 0;
   wchar_t** wide_argv = nullptr;
@@ -135,6 +148,98 @@ std::FILE* open_named_file(int argc, char** argv, int index) {
   const wchar_t* wide = wide_argument(argc, argv, index);
   if (wide != nullptr && !code_page_holds(wide)) return _wfopen(wide, L"rb");
   return std::fopen(argv[index], "rb");
+}
+
+namespace {
+
+// Appends text in the ANSI code page, each "\n" as "\r\n"; false when it
+// does not fit.
+bool append_code_page_text(const char* text, wchar_t* line, std::size_t capacity,
+                           std::size_t& length) {
+  while (*text != '\0') {
+    const char* end = std::strchr(text, '\n');
+    const std::size_t bytes = end != nullptr ? static_cast<std::size_t>(end - text) : std::strlen(text);
+    if (bytes > 0) {
+      // With no room left the call would only count, not write.
+      if (capacity == length) return false;
+      const int made = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(bytes), line + length,
+                                           static_cast<int>(capacity - length));
+      if (made <= 0) return false;
+      length += static_cast<std::size_t>(made);
+    }
+    if (end == nullptr) break;
+    if (capacity - length < 2) return false;
+    line[length++] = L'\r';
+    line[length++] = L'\n';
+    text = end + 1;
+  }
+  return true;
+}
+
+// The typed text in its wide form, or null when the wide command line
+// cannot be matched to it.
+const wchar_t* wide_typed_text(const typed_argument& typed) {
+  const wchar_t* wide = wide_argument(typed.argc, typed.argv, typed.index);
+  if (wide == nullptr || typed.from < 0) return nullptr;
+  const char* narrow = typed.argv[typed.index];
+  for (int i = 0; i < typed.from; ++i) {
+    const auto c = static_cast<unsigned char>(narrow[i]);
+    if (c == 0 || c >= 0x80 || wide[i] != c) return nullptr;
+  }
+  return wide + typed.from;
+}
+
+// A line quoting the longest argument that a command line can hold, with
+// room for the program's own text around it.
+constexpr std::size_t console_line_capacity = 32768 + 1024;
+
+// Writes the line to the stream as wide text when the stream is a console;
+// false, having written nothing, when it is not or the line cannot be made.
+bool write_console_line(std::FILE* stream, const char* head, const wchar_t* typed,
+                        const char* tail) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  if (handle == INVALID_HANDLE_VALUE || GetConsoleMode(handle, &mode) == FALSE) return false;
+  static wchar_t line[console_line_capacity];
+  const std::size_t length = build_console_line(head, typed, tail, line, console_line_capacity);
+  if (length == 0) return false;
+  // What the stream holds goes first.
+  std::fflush(stream);
+  // Older consoles refuse a single write of some tens of thousands of
+  // characters.
+  constexpr std::size_t piece = 8192;
+  for (std::size_t done = 0; done < length;) {
+    const DWORD size = static_cast<DWORD>(length - done < piece ? length - done : piece);
+    DWORD written = 0;
+    // A line begun on the console is not written a second time as bytes.
+    if (WriteConsoleW(handle, line + done, size, &written, nullptr) == FALSE || written == 0)
+      return done > 0;
+    done += written;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::size_t build_console_line(const char* head, const wchar_t* typed, const char* tail,
+                               wchar_t* line, std::size_t capacity) {
+  std::size_t length = 0;
+  if (!append_code_page_text(head, line, capacity, length)) return 0;
+  const std::size_t typed_length = std::wcslen(typed);
+  if (capacity - length < typed_length) return 0;
+  std::wmemcpy(line + length, typed, typed_length);
+  length += typed_length;
+  if (!append_code_page_text(tail, line, capacity, length)) return 0;
+  return length;
+}
+
+void write_line_quoting(std::FILE* stream, const char* head, const typed_argument* typed,
+                        const char* tail) {
+  if (typed != nullptr) {
+    const wchar_t* wide = wide_typed_text(*typed);
+    if (wide != nullptr && write_console_line(stream, head, wide, tail)) return;
+  }
+  write_line_bytes(stream, head, typed, tail);
 }
 
 #else
@@ -180,6 +285,12 @@ std::FILE* open_text_stream(const char* text) {
 bool argument_is_exact(int, char**, int) { return true; }
 
 std::FILE* open_named_file(int, char** argv, int index) { return std::fopen(argv[index], "rb"); }
+
+// Arguments are bytes, and so is the terminal's text.
+void write_line_quoting(std::FILE* stream, const char* head, const typed_argument* typed,
+                        const char* tail) {
+  write_line_bytes(stream, head, typed, tail);
+}
 
 #endif
 

@@ -1,9 +1,10 @@
 // What differs between the platforms the program runs on: stream modes,
 // pipe sizes, line ends, the stream that carries a -s text, the command
-// line's text, and standard descriptors that are closed when the program
-// starts.
+// line's text, how a message shows what the user typed, and standard
+// descriptors that are closed when the program starts.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 namespace tessaly {
@@ -43,5 +44,32 @@ bool argument_is_exact(int argc, char** argv, int index);
 // Opens the file that argv[index] names for binary reading: on Windows by
 // the argument's wide form, so that a name the code page lacks opens too.
 std::FILE* open_named_file(int argc, char** argv, int index);
+
+// Text of the command line that a message quotes: argv[index] from byte
+// `from` to its end. What comes before `from` is an option's name
+// ("--wrap=", "-dw"), ASCII, so it is as many characters in the wide form.
+struct typed_argument {
+  int argc;
+  char* const* argv;
+  int index;
+  int from;
+};
+
+// Writes one line, head, the typed text (if any) and tail, to a stream.
+// Where the stream is a console, on Windows, the line goes as wide text
+// with the typed text from the wide command line, so that a name shows as
+// typed whatever the code pages. Everywhere else it goes as the bytes of
+// head, argv and tail, as a line built with fprintf would.
+void write_line_quoting(std::FILE* stream, const char* head, const typed_argument* typed,
+                        const char* tail);
+
+#if defined(_WIN32)
+// The wide text of such a line for a console: head and tail read in the
+// ANSI code page, with each "\n" as "\r\n" as the runtime's text mode
+// writes it, around the typed text in its wide form. Returns its length,
+// or 0 when it does not fit in capacity characters.
+std::size_t build_console_line(const char* head, const wchar_t* typed, const char* tail,
+                               wchar_t* line, std::size_t capacity);
+#endif
 
 }  // namespace tessaly

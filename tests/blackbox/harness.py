@@ -1,6 +1,7 @@
 """Shared plumbing for the black-box tests: how to start the binary and
 what its output should look like on the platform under test."""
 import os
+import pty
 import re
 import shlex
 import subprocess
@@ -84,49 +85,53 @@ def _windows_limits(cmd, text_args):
         raise unittest.SkipTest("a Windows command line holds at most %d characters" % WINDOWS_COMMAND_LINE)
 
 
-# Runs that Wine lost before the program started, each started once more:
-# (arguments, Wine's message). The summary lists every one.
-RETRIED = []
-
-# 64-bit Wine without its preloader (Debian's) lets the kernel put the
-# loader's heap anywhere in the gigabyte above the loader, which now and
-# then covers the fixed address of Windows' shared user data; Wine then
-# ends the process with status 1 before the program starts. scripts/wine-env
-# lets through this message of Wine's and no other.
-WINE_LOST_START = re.compile(rb"\A(?:[0-9a-f]{4}:)?err:virtual:\w+ "
-                             rb"wine: failed to map the shared user data: [0-9a-f]{8}\r?\n\Z")
-
-
-def _lost_by_wine(status, out, err):
-    """Only Wine's own word marks a lost start: a wrong output or a
-    message of the program's never does."""
-    return CFG.windows and status == 1 and not out and WINE_LOST_START.match(err) is not None
-
-
-def run(args, stdin=b"", stdout=None, cwd=None, env=None, timeout=TIMEOUT, text_args=False):
-    """Run the binary; returns (status, stdout bytes, stderr bytes). A run
-    that Wine lost before the program started is run once more, where
-    its input can be given again, and noted in RETRIED.
+def run(args, stdin=b"", stdout=None, cwd=None, env=None, timeout=TIMEOUT, text_args=False,
+        stderr_terminal=False):
+    """Run the binary; returns (status, stdout bytes, stderr bytes).
 
     stdin: bytes, a file object / descriptor, subprocess.DEVNULL, or CLOSED.
     stdout: None to capture, a file object, or CLOSED (stdout then b"").
     text_args: the arguments are text, and the case expects a Windows
     program to get them as such: Wine turns a UTF-8 argv into the wide
-    command line, which it then hands over in the ANSI code page too."""
+    command line, which it then hands over in the ANSI code page too.
+    stderr_terminal: standard error is a terminal, and the stderr returned
+    is the text it shows (see _shown). Wine gives a program whose stream is
+    a terminal a console, which writes to it in the locale's character set."""
     cmd = CFG.runner + [CFG.binary] + [os.fsencode(a) if isinstance(a, str) else a for a in args]
     if CFG.windows:
         _windows_limits([os.fsencode(a) if isinstance(a, str) else a for a in cmd], text_args)
         if text_args:   # Wine reads argv in the locale's character set
             env = dict(os.environ if env is None else env, LC_ALL="C.UTF-8")
-    result = _run_once(cmd, args, stdin, stdout, cwd, env, timeout)
-    repeatable = (isinstance(stdin, bytes) or stdin in (CLOSED, subprocess.DEVNULL)) and stdout in (None, CLOSED)
-    if repeatable and _lost_by_wine(*result):
-        RETRIED.append((repr(args)[:120], result[2].decode(errors="replace").strip()))
-        result = _run_once(cmd, args, stdin, stdout, cwd, env, timeout)
-    return result
+    return _run_once(cmd, args, stdin, stdout, cwd, env, timeout, stderr_terminal)
 
 
-def _run_once(cmd, args, stdin, stdout, cwd, env, timeout):
+# Wine's console draws on a terminal: it hides and shows the cursor, and
+# moves it right over blanks.
+_CURSOR_RIGHT = re.compile(rb"\x1b\[(\d*)C")
+_OTHER_CONTROL = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\r")
+
+
+def _shown(data):
+    """The text that a terminal shows for what was written to it."""
+    data = _CURSOR_RIGHT.sub(lambda m: b" " * int(m.group(1) or 1), data)
+    return _OTHER_CONTROL.sub(b"", data)
+
+
+def _read_terminal(master):
+    data = b""
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:     # EIO: every writer has closed the terminal
+            break
+        if not chunk:
+            break
+        data += chunk
+    os.close(master)
+    return data
+
+
+def _run_once(cmd, args, stdin, stdout, cwd, env, timeout, stderr_terminal):
     closes = []
     if stdin is CLOSED:
         closes.append(0)
@@ -134,20 +139,30 @@ def _run_once(cmd, args, stdin, stdout, cwd, env, timeout):
         closes.append(1)
     pre = (lambda: [os.close(fd) for fd in closes]) if closes else None
     data = stdin if isinstance(stdin, bytes) else None
+    master = terminal = None
+    if stderr_terminal:
+        master, terminal = pty.openpty()
     p = subprocess.Popen(cmd, cwd=cwd, env=env, preexec_fn=pre,
                          stdin=subprocess.PIPE if data is not None else
                          (subprocess.DEVNULL if stdin is CLOSED else stdin),
                          stdout=subprocess.PIPE if stdout in (None, CLOSED) else stdout,
-                         stderr=subprocess.PIPE)
+                         stderr=subprocess.PIPE if terminal is None else terminal)
+    if terminal is not None:
+        os.close(terminal)
     try:
         out, err = p.communicate(data, timeout=timeout)
     except subprocess.TimeoutExpired:
+        if master is not None:
+            os.close(master)
         p.kill()
         try:
             p.communicate(timeout=5)
         except subprocess.TimeoutExpired:   # a process it started still holds the pipes
             pass
         raise AssertionError("timed out after %ss: %r" % (timeout, args))
+    if master is not None:
+        # A message is far smaller than what a terminal buffers.
+        err = _shown(_read_terminal(master))
     return p.returncode, out or b"", err
 
 

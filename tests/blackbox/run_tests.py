@@ -39,10 +39,6 @@ def main():
     if a.pattern:
         suite = unittest.TestSuite(t for t in _flatten(suite) if a.pattern in t.id())
     ok = unittest.TextTestRunner(verbosity=a.verbosity).run(suite).wasSuccessful()
-    for args, message in harness.RETRIED:
-        print("run again: Wine lost the start of %s: %s" % (args, message))
-    if harness.RETRIED:
-        print("%d run(s) lost by Wine before the program started, and run again" % len(harness.RETRIED))
     if not ok:
         print("reproduce with --seed %d" % seed)
     sys.exit(0 if ok else 1)
