@@ -102,8 +102,11 @@ declare -A samples
 time_once() {  # name: appends one wall time in seconds
   local t0 t1
   # Truncating the last command's output file, whose size differs from
-  # command to command, is no part of this one's time.
+  # command to command, is no part of this one's time, nor is the
+  # file system's bookkeeping of it, which made the file rows wander
+  # between 0.1 and 0.6 s.
   rm -f "$dir/out"
+  sync
   clock_us t0
   eval "${cmd[$1]}" >/dev/null
   clock_us t1
