@@ -23,6 +23,8 @@ constexpr std::size_t slot_front = room_before_run + most_kept;
 // were not enough: each piece then waited for the other side to wake.
 constexpr std::size_t ahead_piece = 3 * 64 * 1024;
 constexpr std::size_t slots = 8;
+// So that a slot's place stays right when the counts wrap.
+static_assert((slots & (slots - 1)) == 0);
 constexpr std::size_t slot_size = slot_front + ahead_piece;
 
 // Read alone, the input takes one piece of up to largest_piece at the
@@ -62,10 +64,6 @@ namespace {
 read_ahead ahead;
 
 char* slot_data(std::size_t n) { return area + n % slots * slot_size + slot_front; }
-
-}  // namespace
-
-namespace {
 
 void* read_on(void*) {
   read_ahead& a = ahead;
@@ -119,7 +117,9 @@ std::ptrdiff_t next_run_ahead(input_runs& runs, std::size_t keep) {
   const std::size_t next = runs.slot + 1;
   std::ptrdiff_t got = 0;
   pthread_mutex_lock(&a.lock);
-  while (a.filled <= next) pthread_cond_wait(&a.changed, &a.lock);
+  // The stream holds a filled slot, so the next one is filled unless the
+  // count stands at it; a comparison that holds when the count wraps.
+  while (a.filled == next) pthread_cond_wait(&a.changed, &a.lock);
   got = a.got[next % slots];
   if (got < 0) errno = a.error;
   pthread_mutex_unlock(&a.lock);
@@ -131,7 +131,7 @@ std::ptrdiff_t next_run_ahead(input_runs& runs, std::size_t keep) {
   std::memcpy(slot_data(next) - keep, kept, keep);
   runs.start = slot_data(next) - keep;
   runs.len = keep + static_cast<std::size_t>(got);
-  runs.slot = static_cast<unsigned>(next);
+  runs.slot = next;
   // The slot before is free for the thread once its kept bytes are out.
   pthread_mutex_lock(&a.lock);
   a.given_back = next;

@@ -32,8 +32,9 @@ struct input_runs {
   // The current run: bytes kept from the last one, then the bytes read.
   char* start = nullptr;
   std::size_t len = 0;
-  // Which slot of the ring holds the run, once reading ahead.
-  unsigned slot = 0;
+  // Which slot of the ring holds the run, once reading ahead, counted from
+  // the start (modulo the counter's range, a multiple of the ring's size).
+  std::size_t slot = 0;
   // Whether the input is a file that may be read ahead.
   bool may_read_ahead = false;
   // The thread reading ahead, once started.
