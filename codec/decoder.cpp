@@ -174,7 +174,7 @@ stream_status decode_stream(std::FILE* input, std::FILE* output,
     // Its bytes go out before the next read, which may wait on a slow
     // producer; a file read ahead never does, so its bytes gather into
     // writes of the whole output buffer.
-    if (d.in.runs.ahead == nullptr && !d.out.flush()) return stream_status::write_error;
+    if (!d.in.runs.reading_ahead && !d.out.flush()) return stream_status::write_error;
     const std::ptrdiff_t got = d.in.refill();
     // A block cut short by a failure is not the end of the input, but
     // every block before it is written.

@@ -135,7 +135,7 @@ stream_status encode_stream(std::FILE* input, std::FILE* output,
     pending += encode_chunk(kernel, chunk, whole, l, lines + pending);
     // Whatever the input has decided goes out before the next read, which
     // may wait on a slow producer.
-    if (runs.ahead == nullptr || pending >= chunk_chars) {
+    if (!runs.reading_ahead || pending >= chunk_chars) {
       if (!write_all(lines, pending, output)) return stream_status::write_error;
       pending = 0;
     }

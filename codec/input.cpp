@@ -52,26 +52,6 @@ std::ptrdiff_t read_available(std::FILE* input, void* buffer, std::size_t size) 
   return static_cast<std::ptrdiff_t>(got);
 }
 
-stream_kind kind_of(std::FILE* stream) {
-  const int fd = descriptor_of(stream);
-  const int saved = errno;
-#if defined(_WIN32)
-  struct _stati64 st;
-  const bool known = fd >= 0 && _fstati64(fd, &st) == 0;
-  errno = saved;
-  if (!known) return stream_kind::other;
-  if ((st.st_mode & _S_IFMT) == _S_IFREG) return stream_kind::file;
-  return (st.st_mode & _S_IFMT) == _S_IFIFO ? stream_kind::pipe : stream_kind::other;
-#else
-  struct stat st;
-  const bool known = fd >= 0 && fstat(fd, &st) == 0;
-  errno = saved;
-  if (!known) return stream_kind::other;
-  if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)) return stream_kind::file;
-  return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) ? stream_kind::pipe : stream_kind::other;
-#endif
-}
-
 long long file_bytes_left(std::FILE* stream) {
   const int fd = descriptor_of(stream);
   const int saved = errno;

@@ -22,15 +22,6 @@ using input_reader = std::ptrdiff_t (*)(std::FILE* input, void* buffer, std::siz
 // own reading.
 void use_input_reader(input_reader reader);
 
-// What the bytes of a stream's descriptor lead to, as far as reading
-// ahead and the size of the pieces written care.
-enum class stream_kind {
-  file,  // a regular file or a block device: reads never wait on a producer
-  pipe,  // a pipe, a FIFO or a socket
-  other,  // a terminal, a character device, or no descriptor
-};
-stream_kind kind_of(std::FILE* stream);
-
 // Bytes of a regular file beyond where its descriptor stands; a block
 // device counts as endless. -1 where it cannot be told.
 long long file_bytes_left(std::FILE* stream);

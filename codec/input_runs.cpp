@@ -88,13 +88,9 @@ void* read_on(void*) {
   return nullptr;
 }
 
-// Starts the thread reading the slots after the run, when the input is a
-// file with more to read than one piece: a smaller one, or any other
-// input, is read by the stream alone. The run read alone becomes slot 0.
-void maybe_read_ahead(input_runs& runs) {
-  if (!runs.may_read_ahead) return;
+// Starts the thread reading the slots after the run, which becomes slot 0.
+void start_reading_ahead(input_runs& runs) {
   runs.may_read_ahead = false;
-  if (file_bytes_left(runs.input) <= 0) return;
   read_ahead& a = ahead;
   a.input = runs.input;
   a.filled = 1;
@@ -107,12 +103,12 @@ void maybe_read_ahead(input_runs& runs) {
   const bool started = pthread_create(&a.thread, nullptr, read_on, nullptr) == 0;
   errno = saved;
   if (!started) return;
-  runs.ahead = &a;
+  runs.reading_ahead = true;
   runs.slot = 0;
 }
 
 std::ptrdiff_t next_run_ahead(input_runs& runs, std::size_t keep) {
-  read_ahead& a = *runs.ahead;
+  read_ahead& a = ahead;
   char* kept = runs.start + runs.len - keep;
   const std::size_t next = runs.slot + 1;
   std::ptrdiff_t got = 0;
@@ -146,7 +142,9 @@ input_runs::input_runs(std::FILE* in, std::size_t piece_size)
     : input(in),
       piece(piece_size < largest_piece ? piece_size : largest_piece),
       start(alone_data()),
-      may_read_ahead(TESSALY_READ_AHEAD && kind_of(in) == stream_kind::file) {
+      // A smaller file, or any other input, is read by the stream alone.
+      may_read_ahead(TESSALY_READ_AHEAD &&
+                     file_bytes_left(in) > static_cast<long long>(ahead_piece)) {
   // A file's first piece becomes the ring's first slot.
   if (may_read_ahead && piece > ahead_piece) piece = ahead_piece;
 }
@@ -154,7 +152,7 @@ input_runs::input_runs(std::FILE* in, std::size_t piece_size)
 input_runs::~input_runs() { stop_reading(*this); }
 
 std::ptrdiff_t next_run(input_runs& runs, std::size_t keep) {
-  if (runs.ahead != nullptr) return next_run_ahead(runs, keep);
+  if (runs.reading_ahead) return next_run_ahead(runs, keep);
   char* const data = alone_data();
   char* end = runs.start + runs.len;
   // The kept bytes move to the front only once the room behind them runs
@@ -172,20 +170,20 @@ std::ptrdiff_t next_run(input_runs& runs, std::size_t keep) {
   if (got <= 0) return got;
   runs.len += static_cast<std::size_t>(got);
   // A first read that filled its piece: the rest comes from the thread.
-  if (static_cast<std::size_t>(got) == runs.piece) maybe_read_ahead(runs);
+  if (runs.may_read_ahead && static_cast<std::size_t>(got) == runs.piece)
+    start_reading_ahead(runs);
   return got;
 }
 
 void stop_reading(input_runs& runs) {
-  read_ahead* a = runs.ahead;
-  if (a == nullptr) return;
+  if (!runs.reading_ahead) return;
   const int saved = errno;
-  pthread_mutex_lock(&a->lock);
-  a->stop = true;
-  pthread_cond_broadcast(&a->changed);
-  pthread_mutex_unlock(&a->lock);
-  pthread_join(a->thread, nullptr);
-  runs.ahead = nullptr;
+  pthread_mutex_lock(&ahead.lock);
+  ahead.stop = true;
+  pthread_cond_broadcast(&ahead.changed);
+  pthread_mutex_unlock(&ahead.lock);
+  pthread_join(ahead.thread, nullptr);
+  runs.reading_ahead = false;
   errno = saved;
 }
 

@@ -23,8 +23,6 @@ inline constexpr std::size_t room_before_run = 64;
 // The most bytes one read asks for.
 inline constexpr std::size_t largest_piece = encode_chunk_size;
 
-struct read_ahead;
-
 struct input_runs {
   std::FILE* input = nullptr;
   // Bytes one read asks for, at most largest_piece.
@@ -35,10 +33,11 @@ struct input_runs {
   // Which slot of the ring holds the run, once reading ahead, counted from
   // the start (modulo the counter's range, a multiple of the ring's size).
   std::size_t slot = 0;
-  // Whether the input is a file that may be read ahead.
+  // Whether the input is a file with more than one piece left, which may
+  // be read ahead.
   bool may_read_ahead = false;
-  // The thread reading ahead, once started.
-  read_ahead* ahead = nullptr;
+  // Whether a thread reads ahead: then no read waits on a producer.
+  bool reading_ahead = false;
 
   input_runs(std::FILE* in, std::size_t piece_size);
   ~input_runs();
