@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/platform.h"
+#include "codec/input_runs.h"
+
 namespace tessaly {
 namespace {
 
@@ -25,6 +28,9 @@ constexpr std::size_t part_size = 512;
   std::snprintf(tail, sizeof tail, "%s%s%s\n", after, error != nullptr && has_message ? ": " : "",
                 error != nullptr ? std::strerror(*error) : "");
   write_line_quoting(stderr, head, typed, tail);
+  // A read that nobody will use may take as long as its medium likes, and
+  // the runtime's exit would wait on it where it closes the input.
+  if (read_left_behind()) end_process_at_once(status);
   std::exit(status);
 }
 

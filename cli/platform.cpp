@@ -39,6 +39,17 @@ void write_line_bytes(std::FILE* stream, const char* head, const typed_argument*
 
 }  // namespace
 
+[[noreturn]] void end_process_at_once(int status) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+#if defined(_WIN32)
+  // msvcrt's _read holds its descriptor's lock while it waits, and both
+  // its exit and ExitProcess's detaching of the runtime would take it.
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+#endif
+  _exit(status);
+}
+
 #if defined(_WIN32)
 
 // Nothing to do: the runtime marks descriptors 0 to 2 open at start-up

@@ -23,6 +23,11 @@ inline constexpr bool text_lines_end_in_crlf = false;
 // reading or writing it still fails.
 void guard_standard_streams();
 
+// Ends the process with status without the C runtime's clean-up, which
+// closes every stream and so may wait on a read under way on another
+// thread; standard output and error are flushed first.
+[[noreturn]] void end_process_at_once(int status);
+
 // Where the stream is a pipe, makes it as large as an ordinary user may
 // (1 MiB on Linux), so that the program and its neighbours move large
 // pieces with few system calls. A pipe that cannot grow stays as it is.

@@ -1,5 +1,4 @@
 #include <array>
-#include <cerrno>
 #include <cstring>
 
 #include "codec/alphabet.h"
@@ -15,7 +14,8 @@ namespace {
 // decode_block_size bytes (less the characters carried into them), so
 // that where an error falls never depends on how the input arrives.
 constexpr std::size_t read_size = 64 * decode_block_size;
-constexpr std::size_t output_size = 256 * decoded_block_capacity;
+// The bytes of every block of one run, so that a run takes one write.
+constexpr std::size_t output_size = (read_size / decode_block_size + 1) * decoded_block_capacity;
 
 alignas(64) char text[decode_block_size + 1];
 alignas(64) std::uint8_t decoded[output_size];
@@ -172,18 +172,12 @@ stream_status decode_stream(std::FILE* input, std::FILE* output,
       if (status != stream_status::ok) return status;
     }
     // Its bytes go out before the next read, which may wait on a slow
-    // producer; a file read ahead never does, so its bytes gather into
-    // writes of the whole output buffer.
-    if (!d.in.runs.reading_ahead && !d.out.flush()) return stream_status::write_error;
-    const std::ptrdiff_t got = d.in.refill();
+    // producer or a slow medium.
+    if (!d.out.flush()) return stream_status::write_error;
     // A block cut short by a failure is not the end of the input, but
     // every block before it is written.
-    if (got < 0) {
-      const int error = errno;
-      if (!d.out.flush()) return stream_status::write_error;
-      errno = error;
-      return stream_status::read_error;
-    }
+    const std::ptrdiff_t got = d.in.refill();
+    if (got < 0) return stream_status::read_error;
     if (got == 0) break;
   }
   // The last block, short of a full one.

@@ -1,4 +1,3 @@
-#include <cerrno>
 #include <cstring>
 
 #include "codec/alphabet.h"
@@ -17,8 +16,7 @@ constexpr std::size_t chunk_chars = chunk_bytes / 3 * 4;
 // The unbroken text, for widths that split groups between lines.
 alignas(64) char text[chunk_chars];
 // Width 1 with CR LF triples the text: every character gets its own line
-// end. Text read ahead gathers until it passes chunk_chars, so room for a
-// second chunk's text stays behind it.
+// end.
 alignas(64) char lines[chunk_chars * 3];
 
 // The layout of the text, and the room left on the current line, carried
@@ -113,37 +111,24 @@ stream_status encode_stream(std::FILE* input, std::FILE* output,
   input_runs runs(input, chunk_bytes);
   // The one or two bytes of a group still incomplete, kept for the next run.
   std::size_t held = 0;
-  // Text not yet written. A file read ahead never waits on a producer, so
-  // the text of its smaller pieces gathers into writes as large as one
-  // read alone gives.
-  std::size_t pending = 0;
   for (;;) {
     const std::ptrdiff_t got = next_run(runs, held);
     // Every whole group read before a failure is already written; the
     // bytes after them are unknown, so nothing is padded.
-    if (got < 0) {
-      const int error = errno;
-      if (!write_all(lines, pending, output)) return stream_status::write_error;
-      errno = error;
-      return stream_status::read_error;
-    }
+    if (got < 0) return stream_status::read_error;
     if (got == 0) break;
     const auto* chunk = reinterpret_cast<const std::uint8_t*>(runs.start);
     const std::size_t whole = runs.len / 3 * 3;
     held = runs.len - whole;
     if (whole == 0) continue;
-    pending += encode_chunk(kernel, chunk, whole, l, lines + pending);
     // Whatever the input has decided goes out before the next read, which
-    // may wait on a slow producer.
-    if (!runs.reading_ahead || pending >= chunk_chars) {
-      if (!write_all(lines, pending, output)) return stream_status::write_error;
-      pending = 0;
-    }
+    // may wait on a slow producer or a slow medium.
+    if (!write_all(lines, encode_chunk(kernel, chunk, whole, l, lines), output))
+      return stream_status::write_error;
   }
   // The padded last group and the last line's end, in one write.
   std::size_t len =
-      pending + encode_chunk(kernel, reinterpret_cast<const std::uint8_t*>(runs.start), held, l,
-                             lines + pending);
+      encode_chunk(kernel, reinterpret_cast<const std::uint8_t*>(runs.start), held, l, lines);
   if (l.line_left != width) {
     if (l.crlf) lines[len++] = '\r';
     lines[len++] = '\n';

@@ -1,9 +1,19 @@
 #include "codec/input_runs.h"
 
 #include <pthread.h>
+#include <time.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sched.h>
+#include <unistd.h>
+#endif
 
 #include "codec/input.h"
 
@@ -19,8 +29,7 @@ constexpr std::size_t slot_front = room_before_run + most_kept;
 
 // Read ahead, the input comes in pieces of 192 KiB (a multiple of 3 and of
 // a page), eight slots of them, so that the thread is seldom held up by a
-// full ring and the stream's slot stays in its core's cache. Two slots
-// were not enough: each piece then waited for the other side to wake.
+// full ring and the stream's slot stays in its core's cache.
 constexpr std::size_t ahead_piece = 3 * 64 * 1024;
 constexpr std::size_t slots = 8;
 // So that a slot's place stays right when the counts wrap.
@@ -35,104 +44,193 @@ static_assert(area_size >= slot_front + largest_piece);
 alignas(64) char area[area_size];
 
 char* alone_data() { return area + slot_front; }
+char* slot_data(std::size_t n) { return area + n % slots * slot_size + slot_front; }
 
-}  // namespace
+// How long one side spins on the other's count before it sleeps: several
+// times what a slot takes to read from the page cache or to code, and far
+// less than a read from slow media or a stalled reader of the output.
+constexpr long long spin_nanoseconds = 100'000;
+
+// One side's way to sleep. The other side makes the system call that wakes
+// it only when it says it sleeps.
+struct sleeper {
+  std::atomic<bool> asleep{false};
+  pthread_cond_t woken = PTHREAD_COND_INITIALIZER;
+};
 
 // What the stream and its reading thread share: a ring of slots, which
 // the thread fills in turn as long as the stream has given them back.
-// The stream codes one slot while the thread reads the ones after it, so
-// neither waits on the other's waking unless the ring is full or empty.
-// POSIX threads rather than the C++ library's, which would make the
-// program load the C++ runtime's shared library at every start; both
-// platforms' C runtimes have them, and their initialisers are constants.
+// The counts are atomic, so that a slot changes hands without a lock; the
+// lock serves only to sleep. POSIX threads rather than the C++ library's,
+// which would make the program load the C++ runtime's shared library at
+// every start; both platforms' C runtimes have them, and their
+// initialisers are constants.
 struct read_ahead {
   pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
-  pthread_cond_t changed = PTHREAD_COND_INITIALIZER;
   std::FILE* input = nullptr;
   // Slots filled by the thread and given back by the stream, counted from
   // the start; slot n is area's (n % slots)-th.
-  std::size_t filled = 0;
-  std::size_t given_back = 0;
-  bool stop = false;
+  std::atomic<std::size_t> filled{0};
+  std::atomic<std::size_t> given_back{0};
+  std::atomic<bool> stop{false};
+  std::atomic<bool> in_read{false};
+  // From the thread's start until its last touch of the ring.
+  std::atomic<bool> running{false};
+  // Each slot's count of bytes read, or the negated errno of its failure.
   std::ptrdiff_t got[slots] = {};
-  int error = 0;
+  sleeper stream;
+  sleeper reader;
+  // Spinning only pays where the other side runs on another processor.
+  bool spin = false;
   pthread_t thread{};
 };
 
-namespace {
+constinit read_ahead ahead;
 
-read_ahead ahead;
+long long nanoseconds_now() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<long long>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
 
-char* slot_data(std::size_t n) { return area + n % slots * slot_size + slot_front; }
+void pause_briefly() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
+int processors_to_run_on() {
+#if defined(_WIN32)
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) == 0) return 1;
+  int count = 0;
+  for (; process != 0; process &= process - 1) ++count;
+  return count;
+#elif defined(__linux__)
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return CPU_COUNT(&set);
+#else
+  const long count = sysconf(_SC_NPROCESSORS_ONLN);
+  return count > 0 ? static_cast<int>(count) : 1;
+#endif
+}
+
+// Waits until ready() holds: a slot takes microseconds to read or to code,
+// so the wait spins first, and sleeps only when the other side is truly
+// slow. The flag is set before ready() is asked again, and the other side
+// changes its count before it asks the flag, so that one of them always
+// sees the other.
+template <class Ready>
+void wait_until(sleeper& self, Ready ready) {
+  if (ready()) return;
+  if (ahead.spin) {
+    const long long until = nanoseconds_now() + spin_nanoseconds;
+    for (unsigned i = 1;; ++i) {
+      pause_briefly();
+      if (ready()) return;
+      if (i % 64 == 0 && nanoseconds_now() > until) break;
+    }
+  }
+  pthread_mutex_lock(&ahead.lock);
+  self.asleep.store(true);
+  while (!ready()) pthread_cond_wait(&self.woken, &ahead.lock);
+  self.asleep.store(false);
+  pthread_mutex_unlock(&ahead.lock);
+}
+
+// After a change to a count or the stop: wakes the other side if it sleeps.
+void wake(sleeper& other) {
+  if (!other.asleep.load()) return;
+  pthread_mutex_lock(&ahead.lock);
+  pthread_cond_signal(&other.woken);
+  pthread_mutex_unlock(&ahead.lock);
+}
 
 void* read_on(void*) {
   read_ahead& a = ahead;
-  pthread_mutex_lock(&a.lock);
-  for (;;) {
-    // The slot the stream holds stays its own until it gives it back.
-    while (!a.stop && a.filled - a.given_back >= slots) pthread_cond_wait(&a.changed, &a.lock);
-    if (a.stop) break;
-    const std::size_t n = a.filled;
-    pthread_mutex_unlock(&a.lock);
-    const std::ptrdiff_t got = read_available(a.input, slot_data(n), ahead_piece);
-    const int error = errno;
-    pthread_mutex_lock(&a.lock);
+  for (std::size_t n = 0;; ++n) {
+    // The slot the stream holds stays its own until it gives it back. A
+    // full ring waits to be half empty, so that a stream slower than its
+    // input wakes the thread once every few slots rather than at each.
+    if (n - a.given_back.load() >= slots)
+      wait_until(a.reader, [&] { return a.stop.load() || n - a.given_back.load() <= slots / 2; });
+    // Said before the stop is asked, so that a stream that stops either
+    // sees this read begin or is seen by it.
+    a.in_read.store(true);
+    if (a.stop.load()) break;
+    std::ptrdiff_t got = read_available(a.input, slot_data(n), ahead_piece);
+    if (got < 0) got = errno > 0 ? -errno : -EIO;
+    a.in_read.store(false);
     a.got[n % slots] = got;
-    a.error = error;
-    ++a.filled;
-    pthread_cond_broadcast(&a.changed);
+    a.filled.store(n + 1);
+    wake(a.stream);
     // After the end or a failure nothing more is read.
     if (got <= 0) break;
   }
+  a.in_read.store(false);
+  // A later stream may be waiting to use the ring.
+  pthread_mutex_lock(&a.lock);
+  a.running.store(false);
+  pthread_cond_signal(&a.stream.woken);
   pthread_mutex_unlock(&a.lock);
   return nullptr;
 }
 
-// Starts the thread reading the slots after the run, which becomes slot 0.
+// Starts the thread that reads the input into the ring from its first
+// slot; without a thread the stream reads on alone.
 void start_reading_ahead(input_runs& runs) {
-  runs.may_read_ahead = false;
   read_ahead& a = ahead;
+  // A thread left in its read by an earlier stream must be done first.
+  pthread_mutex_lock(&a.lock);
+  while (a.running.load()) pthread_cond_wait(&a.stream.woken, &a.lock);
+  pthread_mutex_unlock(&a.lock);
   a.input = runs.input;
-  a.filled = 1;
-  a.given_back = 0;
-  a.stop = false;
-  // The run stands in slot 0 exactly where the thread would have read it.
-  a.got[0] = static_cast<std::ptrdiff_t>(runs.len);
+  a.filled.store(0);
+  a.given_back.store(0);
+  a.stop.store(false);
+  a.spin = processors_to_run_on() > 1;
+  a.running.store(true);
   const int saved = errno;
-  // Without a thread the stream reads on alone, as before.
   const bool started = pthread_create(&a.thread, nullptr, read_on, nullptr) == 0;
   errno = saved;
-  if (!started) return;
+  if (!started) {
+    a.running.store(false);
+    return;
+  }
   runs.reading_ahead = true;
-  runs.slot = 0;
+  // The run before the first slot, which holds nothing.
+  runs.slot = SIZE_MAX;
 }
 
 std::ptrdiff_t next_run_ahead(input_runs& runs, std::size_t keep) {
   read_ahead& a = ahead;
   char* kept = runs.start + runs.len - keep;
+  // Unsigned, so that the first slot follows the one before it.
   const std::size_t next = runs.slot + 1;
-  std::ptrdiff_t got = 0;
-  pthread_mutex_lock(&a.lock);
   // The stream holds a filled slot, so the next one is filled unless the
   // count stands at it; a comparison that holds when the count wraps.
-  while (a.filled == next) pthread_cond_wait(&a.changed, &a.lock);
-  got = a.got[next % slots];
-  if (got < 0) errno = a.error;
-  pthread_mutex_unlock(&a.lock);
+  wait_until(a.stream, [&] { return a.filled.load() != next; });
+  std::ptrdiff_t got = a.got[next % slots];
   if (got <= 0) {
     runs.start = kept;
     runs.len = keep;
-    return got;
+    if (got == 0) return 0;
+    errno = static_cast<int>(-got);
+    return -1;
   }
   std::memcpy(slot_data(next) - keep, kept, keep);
   runs.start = slot_data(next) - keep;
   runs.len = keep + static_cast<std::size_t>(got);
   runs.slot = next;
   // The slot before is free for the thread once its kept bytes are out.
-  pthread_mutex_lock(&a.lock);
-  a.given_back = next;
-  pthread_cond_broadcast(&a.changed);
-  pthread_mutex_unlock(&a.lock);
+  // A thread that sleeps waits for the ring to be half empty; it does not
+  // fill a slot while it sleeps, so the count it waits on is filled.
+  a.given_back.store(next);
+  if (a.filled.load() - next <= slots / 2) wake(a.reader);
   return got;
 }
 
@@ -141,12 +239,11 @@ std::ptrdiff_t next_run_ahead(input_runs& runs, std::size_t keep) {
 input_runs::input_runs(std::FILE* in, std::size_t piece_size)
     : input(in),
       piece(piece_size < largest_piece ? piece_size : largest_piece),
-      start(alone_data()),
-      // A smaller file, or any other input, is read by the stream alone.
-      may_read_ahead(TESSALY_READ_AHEAD &&
-                     file_bytes_left(in) > static_cast<long long>(ahead_piece)) {
-  // A file's first piece becomes the ring's first slot.
-  if (may_read_ahead && piece > ahead_piece) piece = ahead_piece;
+      start(alone_data()) {
+  // A file of more than one piece is read on a thread of its own; a
+  // smaller file, or any other input, by the stream alone.
+  if (TESSALY_READ_AHEAD && file_bytes_left(in) > static_cast<long long>(ahead_piece))
+    start_reading_ahead(*this);
 }
 
 input_runs::~input_runs() { stop_reading(*this); }
@@ -167,24 +264,26 @@ std::ptrdiff_t next_run(input_runs& runs, std::size_t keep) {
   const auto room = static_cast<std::size_t>(data + runs.piece - end);
   const std::size_t asked = room / 4096 * 4096;
   const std::ptrdiff_t got = read_available(runs.input, end, asked);
-  if (got <= 0) return got;
-  runs.len += static_cast<std::size_t>(got);
-  // A first read that filled its piece: the rest comes from the thread.
-  if (runs.may_read_ahead && static_cast<std::size_t>(got) == runs.piece)
-    start_reading_ahead(runs);
+  if (got > 0) runs.len += static_cast<std::size_t>(got);
   return got;
 }
 
 void stop_reading(input_runs& runs) {
   if (!runs.reading_ahead) return;
-  const int saved = errno;
-  pthread_mutex_lock(&ahead.lock);
-  ahead.stop = true;
-  pthread_cond_broadcast(&ahead.changed);
-  pthread_mutex_unlock(&ahead.lock);
-  pthread_join(ahead.thread, nullptr);
   runs.reading_ahead = false;
+  const int saved = errno;
+  read_ahead& a = ahead;
+  a.stop.store(true);
+  wake(a.reader);
+  // A thread between reads sees the stop at once; one inside a read is
+  // left to it, and ends when the read returns.
+  if (a.in_read.load())
+    pthread_detach(a.thread);
+  else
+    pthread_join(a.thread, nullptr);
   errno = saved;
 }
+
+bool read_left_behind() { return ahead.running.load(); }
 
 }  // namespace tessaly

@@ -1,8 +1,8 @@
 // The streams' input as runs of bytes in fixed buffers, each run starting
 // with the bytes the stream kept from the one before. Where the input is a
-// file, the runs after this one are read on a thread of its own while the
-// stream codes and writes this one, so that the program takes the longer
-// of the read and the coding rather than both one after the other.
+// file, the runs are read on a thread of its own while the stream codes
+// and writes the one before, so that the program takes the longer of the
+// read and the coding rather than both one after the other.
 #pragma once
 
 #include <cstddef>
@@ -33,10 +33,8 @@ struct input_runs {
   // Which slot of the ring holds the run, once reading ahead, counted from
   // the start (modulo the counter's range, a multiple of the ring's size).
   std::size_t slot = 0;
-  // Whether the input is a file with more than one piece left, which may
-  // be read ahead.
-  bool may_read_ahead = false;
-  // Whether a thread reads ahead: then no read waits on a producer.
+  // Whether a thread reads the input: then the next run may be ready
+  // before the stream asks for it.
   bool reading_ahead = false;
 
   input_runs(std::FILE* in, std::size_t piece_size);
@@ -51,8 +49,20 @@ struct input_runs {
 // either way the run still begins with the kept bytes.
 std::ptrdiff_t next_run(input_runs& runs, std::size_t keep);
 
-// Stops the reading ahead, at once after the read under way, and waits
-// for its thread to end; errno is kept. The runs' destructor calls it.
+// Whether next_run would return without waiting for the input. A stream
+// that would wait writes what it holds first, so that output never waits
+// on slow media.
+bool next_run_ready(const input_runs& runs);
+
+// Stops the reading ahead; errno is kept. A thread between reads ends and
+// is waited for; one inside a read is left to it, since that read may take
+// as long as the medium likes and its bytes are of no use. The runs'
+// destructor calls it.
 void stop_reading(input_runs& runs);
+
+// Whether a thread was left inside a read that nobody will use. The
+// process must then end without the C runtime's clean-up of its streams,
+// which on some runtimes waits for that read to return.
+bool read_left_behind();
 
 }  // namespace tessaly

@@ -2,12 +2,25 @@
 // system's error, and stop reading once its output has failed.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "cli/diagnostics.h"
+#include "cli/texts.h"
 #include "codec/base64.h"
 #include "codec/input.h"
+#include "codec/input_runs.h"
 #include "tests/reference/reference_codec.h"
 #include "tests/support/memory_stream.h"
 
@@ -112,6 +125,79 @@ TEST(FailingInput, KeepsTheOutputOfWhatWasReadBeforeIt) {
   }
   read_in_pieces(0);
   tessaly::use_input_reader(nullptr);
+}
+
+#if defined(_WIN32)
+int descriptor(std::FILE* f) { return _fileno(f); }
+std::ptrdiff_t read_descriptor(int fd, void* buffer, std::size_t size) {
+  return _read(fd, buffer, static_cast<unsigned>(size));
+}
+bool make_pipe(int (&fds)[2]) { return _pipe(fds, 4096, _O_BINARY) == 0; }
+int move_descriptor(int from, int to) { return _dup2(from, to); }
+void write_byte(int fd) { (void)!_write(fd, "A", 1); }
+#else
+int descriptor(std::FILE* f) { return fileno(f); }
+std::ptrdiff_t read_descriptor(int fd, void* buffer, std::size_t size) {
+  return read(fd, buffer, size);
+}
+bool make_pipe(int (&fds)[2]) { return pipe(fds) == 0; }
+int move_descriptor(int from, int to) { return dup2(from, to); }
+void write_byte(int fd) { (void)!write(fd, "A", 1); }
+#endif
+
+// The read end of a pipe that nothing is written to: a read of it waits,
+// as a read of a dead network share would, holding whatever the runtime
+// locks for a read.
+int hung_pipe[2] = {-1, -1};
+std::atomic<int> reads_done{0};
+
+// Reads the file itself twice, the piece that holds the garbage among
+// them; then puts the hung pipe in the file's place and reads that.
+std::ptrdiff_t read_then_hang(std::FILE* input, void* buffer, std::size_t size) {
+  if (reads_done++ == 2) move_descriptor(hung_pipe[0], descriptor(input));
+  return read_descriptor(descriptor(input), buffer, size);
+}
+
+// Decodes, on the program's way out, a file whose second piece holds
+// garbage while the reading thread waits in a read that never returns.
+[[noreturn]] void fail_while_a_read_waits() {
+  if (!make_pipe(hung_pipe)) std::exit(3);
+  // Should the way out wait on the read after all, it returns in the end,
+  // and the parent sees the wait.
+  std::thread([] {
+    std::this_thread::sleep_for(std::chrono::seconds(20));
+    write_byte(hung_pipe[1]);
+  }).detach();
+  std::string text;
+  for (std::size_t i = 0; text.size() < (1 << 20); ++i) text += std::string(76, 'A') + "\n";
+  text[250000] = '#';
+  tessaly::use_input_reader(read_then_hang);
+  // The stream may find the garbage before the thread has begun its
+  // third read: then it is joined, and the case is tried again. A thread
+  // that had begun it and was waited for all the same is the fault.
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    reads_done = 0;
+    std::FILE* in = std::tmpfile();
+    std::FILE* out = std::tmpfile();
+    if (in == nullptr || out == nullptr) std::exit(3);
+    std::fwrite(text.data(), 1, text.size(), in);
+    std::fflush(in);
+    std::rewind(in);
+    if (tessaly::decode_stream(in, out, false) != stream_status::invalid_input) std::exit(4);
+    if (tessaly::read_left_behind()) tessaly::fatal(1, "%s", tessaly::invalid_input_error);
+    if (reads_done > 2) std::exit(6);
+  }
+  std::exit(5);
+}
+
+// The runtime's exit closes every stream, and on Windows the input's
+// descriptor stays locked while a read of it waits: the failure must end
+// the process without either.
+TEST(FailingInput, EndsTheProcessAtOnceWhileAReadWaits) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EXIT(fail_while_a_read_waits(), testing::ExitedWithCode(1), "base64: invalid input");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
 }
 
 }  // namespace
