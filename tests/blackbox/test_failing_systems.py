@@ -1,6 +1,7 @@
 """Failing and awkward systems around the binary: a FIFO as input, a read
-that fails part way, a reader that quits early, and a stream beyond 4 GiB
-through pipes in constant memory."""
+that fails part way, slow and hanging reads, a reader that quits early, a
+stream beyond 4 GiB through pipes in constant memory, and a file over
+4 GiB on a 32-bit build."""
 import base64
 import errno
 import hashlib
@@ -362,3 +363,62 @@ class BeyondFourGiB(Case):
                             % (side, results[side][1], small[3][side][1]))
         print("\n4 GiB round trip: %.0f s; peak RSS encoder %d KiB, decoder %d KiB"
               % (elapsed, results["enc"][1], results["dec"][1]), file=sys.stderr)
+
+
+def under_i386_emulator():
+    return bool(CFG.runner) and os.path.basename(CFG.runner[0]) == "qemu-i386"
+
+
+@unittest.skipUnless(under_i386_emulator() and sys.platform == "linux",
+                     "a 32-bit x86 build under qemu-i386, whose -strace shows the program's own calls")
+class LargeFileOn32Bit(Case):
+    """A 32-bit build opens a file over 4 GiB as a large file, reads it
+    from where standard input stands past 4 GiB, and reads it ahead on a
+    thread of its own. qemu adds O_LARGEFILE to the host's open itself,
+    so the flags that count are the program's, as -strace shows them.
+    The file is sparse: it takes no disk space."""
+
+    SIZE = (5 << 30) + 1000
+
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.path = os.path.join(self.dir.name, "big")
+        self.tail = random.Random(CFG.seed).randbytes(1000)
+        with open(self.path, "wb") as fh:
+            fh.truncate(self.SIZE - len(self.tail))
+            fh.seek(0, os.SEEK_END)
+            fh.write(self.tail)
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def start(self, args, stdin):
+        # -strace writes to qemu's standard error, where nothing else goes
+        # when the program succeeds.
+        return subprocess.Popen(CFG.runner + ["-strace", CFG.binary] + args, cwd=self.dir.name,
+                                stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def test_named_file_opens_large(self):
+        p = self.start(["big"], subprocess.DEVNULL)
+        head = p.stdout.read(154)   # two lines: then the reader goes
+        p.stdout.close()
+        log = p.stderr.read()
+        p.wait(TIMEOUT)
+        self.assertEqual(head, reference.encode(bytes(114), 76))
+        opens = [line for line in log.splitlines() if b'openat(' in line and b'"big"' in line]
+        self.assertEqual(len(opens), 1, log[-2000:])
+        self.assertIn(b"O_LARGEFILE", opens[0])
+        self.assertIn(b" clone(", log, "a file over one piece is read on a thread of its own")
+
+    def test_standard_input_past_4_gib(self):
+        # Positioned 100 bytes before the end: the last 100 bytes, read in
+        # one go. A megabyte before it: the file is read ahead.
+        for left, thread in ((100, False), (1 << 20, True)):
+            with self.subTest(left=left), open(self.path, "rb") as fh:
+                fh.seek(self.SIZE - left)
+                p = self.start([], fh)
+                out, log = p.communicate(timeout=TIMEOUT)
+                expected = reference.encode((bytes(left) + self.tail)[-left:], 76)
+                self.assertEqual(p.returncode, 0, log[-2000:])
+                self.assertTrue(out == expected, "output differs (%d bytes, want %d)" % (len(out), len(expected)))
+                self.assertEqual(b" clone(" in log, thread, log[-2000:])
