@@ -5,6 +5,7 @@ stream beyond 4 GiB through pipes in constant memory, and a file over
 import base64
 import errno
 import hashlib
+import itertools
 import os
 import random
 import signal
@@ -192,6 +193,95 @@ class ReadsInPieces(Case):
                         width = int(argv[1]) if argv else 76
                         out, ok, err = reference.encode(stdin, width), True, b""
                     self.check(argv, stdin, out=out, err=err, status=0 if ok else 1, env=env)
+
+
+@posix_only
+@unittest.skipUnless(SHIM and os.path.exists(SHIM), "the failing-read shim is built with the tests")
+class SlowMedia(Case):
+    """Input from a share, a stick or a failing disk, whose reads take
+    seconds or never return (the shim slows or stops them). A failure that
+    is known ends the program with its message at once, whatever a read
+    under way is doing; output never waits for input that is still to come.
+    Each deadline leaves less than a read's time after the failure is
+    known, or 10 s behind a read that hangs: only a program that waits for
+    a read that nothing will use misses it."""
+
+    PIECE = 3 * 64 * 1024   # what a file's read asks for
+    SLOW = 2.0              # seconds a read takes after the first
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory()
+        rnd = random.Random(CFG.seed)
+        cls.data = rnd.randbytes(4500000)
+        text = reference.encode(cls.data, 76)
+        # Past the first piece: known once the second read is in.
+        cls.spoiled = text[:250000] + b"#" + text[250000:]
+        cls.small = cls.data[:4 * cls.PIECE + 1000]
+        for name, contents in (("raw", cls.data), ("spoiled", cls.spoiled), ("small", cls.small),
+                               ("text", reference.encode(cls.small, 76))):
+            with open(os.path.join(cls.dir.name, name), "wb") as fh:
+                fh.write(contents)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dir.cleanup()
+
+    def env(self, **settings):
+        return dict(os.environ, LD_PRELOAD=SHIM, **{"TESSALY_" + k: str(v) for k, v in settings.items()},
+                    ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
+
+    def test_failure_ends_the_program_at_once(self):
+        invalid = b"base64: invalid input\n"
+        nospace = b"base64: write error: " + os.strerror(errno.ENOSPC).encode() + b"\n"
+        eio = b"base64: raw: " + EIO + b"\n"
+        decoded, _ = reference.decode(self.spoiled)
+        fail_after = 300000   # the third read fails
+        # The read that brings the failure, counting from 1: slowed, every
+        # read after the first; hanging, the read after that one.
+        cases = [("garbage", ["-d", "spoiled"], invalid, decoded, 2, {}),
+                 ("write error", ["raw"], nospace, None, 1, {}),
+                 ("read error", ["raw"], eio, reference.encode(self.data, 76), 3, {"FAIL_READ_AFTER": fail_after})]
+        for (what, argv, message, full, failing_read, settings), hangs in itertools.product(cases, (False, True)):
+            with self.subTest(what, hangs=hangs):
+                if hangs:
+                    settings = dict(settings, READ_HANG_AT=failing_read + 1)
+                    deadline = 10.0   # generous: the hung read is the difference
+                else:
+                    settings = dict(settings, READ_DELAY_MS=int(self.SLOW * 1000))
+                    deadline = (failing_read - 1 + 0.75) * self.SLOW
+                with open("/dev/full", "wb") as device_full:
+                    stdout = device_full if full is None else None
+                    started = time.monotonic()
+                    status, out, err = run(argv, b"", stdout=stdout, cwd=self.dir.name, env=self.env(**settings),
+                                           timeout=deadline if hangs else TIMEOUT)
+                    took = time.monotonic() - started
+                self.assertEqual((status, err), (1, message))
+                self.assertLess(took, deadline, "the program ended %.1f s after its start" % took)
+                if full is decoded:
+                    self.assertTrue(out == decoded, "output differs (%d bytes, want %d)" % (len(out), len(decoded)))
+                elif full is not None:
+                    self.assertTrue(full.startswith(out), "output is not a prefix of the right one")
+                    self.assertLessEqual(len(out), len(reference.encode(self.data[:fail_after], 76)),
+                                         "more output than the bytes read give")
+
+    def test_first_output_comes_before_the_next_read(self):
+        slow = 1.0
+        for argv, full in ((["small"], reference.encode(self.small, 76)), (["-d", "text"], self.small)):
+            with self.subTest(argv=argv):
+                started = time.monotonic()
+                p = subprocess.Popen(CFG.runner + [CFG.binary] + argv, cwd=self.dir.name, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     env=self.env(READ_DELAY_MS=int(slow * 1000)))
+                first = os.read(p.stdout.fileno(), 1 << 16)
+                took = time.monotonic() - started
+                out, err = p.communicate(timeout=TIMEOUT)
+                self.assertEqual((p.returncode, err), (0, b""))
+                self.assertTrue(first + out == full, "output differs (%d bytes, want %d)"
+                                % (len(first + out), len(full)))
+                # The first piece is in at once; a program that holds its
+                # output until two more reads are in misses this.
+                self.assertLess(took, 2 * slow, "the first output came %.1f s after the start" % took)
 
 
 @posix_only
