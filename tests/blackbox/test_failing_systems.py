@@ -8,6 +8,7 @@ import hashlib
 import itertools
 import os
 import random
+import shutil
 import signal
 import subprocess
 import sys
@@ -282,6 +283,44 @@ class SlowMedia(Case):
                 # The first piece is in at once; a program that holds its
                 # output until two more reads are in misses this.
                 self.assertLess(took, 2 * slow, "the first output came %.1f s after the start" % took)
+
+
+def runs_under_wine64():
+    """A 64-bit .exe (PE32+), which runs under the 64-bit Wine loader."""
+    if not (CFG.windows and sys.platform == "linux"):
+        return False
+    with open(CFG.binary, "rb") as fh:
+        head = fh.read(4096)
+    at = int.from_bytes(head[0x3c:0x40], "little")
+    return head[at + 24:at + 26] == b"\x0b\x02"
+
+
+@unittest.skipUnless(runs_under_wine64() and shutil.which("c++"),
+                     "a 64-bit Windows build under 64-bit Wine, and a compiler for this machine")
+class HangingReadUnderWine(Case):
+    """Under Wine, the .exe's reads of its input are reads of this machine,
+    made by Wine's own code in its process: the shim, built here for the
+    host and preloaded into the 64-bit loader, makes one of them hang. It
+    touches the input file only, so Wine's own reads and the wineserver,
+    which may be started by this run and inherit the setting, are left
+    alone. Garbage known while the read after it hangs: the program must
+    still end with its message, whatever the runtime holds."""
+
+    def test_garbage_behind_a_hanging_read(self):
+        with tempfile.TemporaryDirectory() as d:
+            shim = os.path.join(d, "failing_read.so")
+            source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "shims", "failing_read.cpp")
+            subprocess.run(["c++", "-std=c++20", "-O2", "-shared", "-fPIC", "-o", shim, source, "-ldl"], check=True)
+            text = reference.encode(random.Random(CFG.seed).randbytes(800000), 76)
+            spoiled = text[:250000] + b"#" + text[250000:]   # in the second read
+            path = os.path.join(d, "spoiled")
+            with open(path, "wb") as fh:
+                fh.write(spoiled)
+            env = dict(os.environ, LD_PRELOAD=shim, TESSALY_READ_FILE=path, TESSALY_READ_HANG_AT="3")
+            decoded, _ = reference.decode(spoiled)
+            # Generous: the hung read is the difference.
+            self.check(["-d", "spoiled"], b"", out=decoded, err=b"base64: invalid input\n", status=1,
+                       cwd=d, env=env, timeout=10)
 
 
 @posix_only

@@ -10,15 +10,16 @@
 //                              at B bytes a second;
 //   TESSALY_READ_HANG_AT=K     the K-th read (counting from 1) never
 //                              returns, as on a dead NFS server;
-//   TESSALY_READ_MIN_SIZE=S    only reads of S bytes or more count, are
-//                              slowed and hang: under Wine, the host reads
-//                              of the emulator itself are all smaller.
 //
 // It wraps read(), the call the program reads its input with, and its
 // fortified form. Only descriptors other than standard output and error
-// are touched. The input may be read on a thread of its own, so the
-// counts are atomic.
+// are touched; with TESSALY_READ_FILE=PATH, only reads of that file. So
+// preloaded into Wine, which reads its own files too, it touches only
+// the Windows program's input, whose reads Wine makes with read() of the
+// host. The input may be read on a thread of its own, so the counts are
+// atomic.
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -67,14 +68,32 @@ void sleep_for_ns(long long ns) {
   }
 }
 
+// Whether reads of fd are the ones to make awkward.
+bool is_input(int fd) {
+  static const char* const path = std::getenv("TESSALY_READ_FILE");
+  if (path == nullptr) return fd != 1 && fd != 2;
+  struct file_id {
+    bool known;
+    dev_t device;
+    ino_t inode;
+  };
+  static const file_id input = [] {
+    struct stat st;
+    return stat(path, &st) == 0 ? file_id{true, st.st_dev, st.st_ino} : file_id{false, 0, 0};
+  }();
+  const int saved = errno;
+  struct stat st;
+  const bool same = input.known && fstat(fd, &st) == 0 && st.st_dev == input.device && st.st_ino == input.inode;
+  errno = saved;
+  return same;
+}
+
 // Slows or stops the read about to be made, as the settings ask.
 void behave_as_slow_media(std::size_t size) {
-  static const long long min_size = setting("TESSALY_READ_MIN_SIZE");
   static const long long delay_ms = setting("TESSALY_READ_DELAY_MS");
   static const long long rate = setting("TESSALY_READ_RATE");
   static const long long hang_at = setting("TESSALY_READ_HANG_AT");
   static std::atomic<long long> reads{0};
-  if (min_size > 0 && size < static_cast<unsigned long long>(min_size)) return;
   if (delay_ms < 0 && rate <= 0 && hang_at <= 0) return;
   const int saved = errno;
   const long long number = ++reads;
@@ -89,7 +108,7 @@ void behave_as_slow_media(std::size_t size) {
 }  // namespace
 
 extern "C" ssize_t read(int fd, void* buffer, std::size_t size) {
-  if (fd == 1 || fd == 2 || size == 0) return real_read()(fd, buffer, size);
+  if (size == 0 || !is_input(fd)) return real_read()(fd, buffer, size);
   const std::size_t most = piece_limit();
   if (most != 0 && size > most) size = most;
   behave_as_slow_media(size);
