@@ -12,6 +12,12 @@
 #include <unistd.h>
 #endif
 
+#if !defined(_WIN32)
+// The build asks for 64-bit offsets (_FILE_OFFSET_BITS): without them a
+// 32-bit build would give -1 for every file or position past 2 GiB.
+static_assert(sizeof(off_t) >= 8, "file offsets must be 64-bit");
+#endif
+
 namespace tessaly {
 namespace {
 

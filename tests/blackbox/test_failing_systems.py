@@ -1,11 +1,14 @@
 """Failing and awkward systems around the binary: a FIFO as input, a read
-that fails part way, a reader that quits early, and a stream beyond 4 GiB
-through pipes in constant memory."""
+that fails part way, slow and hanging reads, a reader that quits early, a
+stream beyond 4 GiB through pipes in constant memory, and a file over
+4 GiB on a 32-bit build."""
 import base64
 import errno
 import hashlib
+import itertools
 import os
 import random
+import shutil
 import signal
 import subprocess
 import sys
@@ -194,6 +197,133 @@ class ReadsInPieces(Case):
 
 
 @posix_only
+@unittest.skipUnless(SHIM and os.path.exists(SHIM), "the failing-read shim is built with the tests")
+class SlowMedia(Case):
+    """Input from a share, a stick or a failing disk, whose reads take
+    seconds or never return (the shim slows or stops them). A failure that
+    is known ends the program with its message at once, whatever a read
+    under way is doing; output never waits for input that is still to come.
+    Each deadline leaves less than a read's time after the failure is
+    known, or 10 s behind a read that hangs: only a program that waits for
+    a read that nothing will use misses it."""
+
+    PIECE = 3 * 64 * 1024   # what a file's read asks for
+    SLOW = 2.0              # seconds a read takes after the first
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory()
+        rnd = random.Random(CFG.seed)
+        cls.data = rnd.randbytes(4500000)
+        text = reference.encode(cls.data, 76)
+        # Past the first piece: known once the second read is in.
+        cls.spoiled = text[:250000] + b"#" + text[250000:]
+        cls.small = cls.data[:4 * cls.PIECE + 1000]
+        for name, contents in (("raw", cls.data), ("spoiled", cls.spoiled), ("small", cls.small),
+                               ("text", reference.encode(cls.small, 76))):
+            with open(os.path.join(cls.dir.name, name), "wb") as fh:
+                fh.write(contents)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dir.cleanup()
+
+    def env(self, **settings):
+        return dict(os.environ, LD_PRELOAD=SHIM, **{"TESSALY_" + k: str(v) for k, v in settings.items()},
+                    ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
+
+    def test_failure_ends_the_program_at_once(self):
+        invalid = b"base64: invalid input\n"
+        nospace = b"base64: write error: " + os.strerror(errno.ENOSPC).encode() + b"\n"
+        eio = b"base64: raw: " + EIO + b"\n"
+        decoded, _ = reference.decode(self.spoiled)
+        fail_after = 300000   # the third read fails
+        # The read that brings the failure, counting from 1: slowed, every
+        # read after the first; hanging, the read after that one.
+        cases = [("garbage", ["-d", "spoiled"], invalid, decoded, 2, {}),
+                 ("write error", ["raw"], nospace, None, 1, {}),
+                 ("read error", ["raw"], eio, reference.encode(self.data, 76), 3, {"FAIL_READ_AFTER": fail_after})]
+        for (what, argv, message, full, failing_read, settings), hangs in itertools.product(cases, (False, True)):
+            with self.subTest(what, hangs=hangs):
+                if hangs:
+                    settings = dict(settings, READ_HANG_AT=failing_read + 1)
+                    deadline = 10.0   # generous: the hung read is the difference
+                else:
+                    settings = dict(settings, READ_DELAY_MS=int(self.SLOW * 1000))
+                    deadline = (failing_read - 1 + 0.75) * self.SLOW
+                with open("/dev/full", "wb") as device_full:
+                    stdout = device_full if full is None else None
+                    started = time.monotonic()
+                    status, out, err = run(argv, b"", stdout=stdout, cwd=self.dir.name, env=self.env(**settings),
+                                           timeout=deadline if hangs else TIMEOUT)
+                    took = time.monotonic() - started
+                self.assertEqual((status, err), (1, message))
+                self.assertLess(took, deadline, "the program ended %.1f s after its start" % took)
+                if full is decoded:
+                    self.assertTrue(out == decoded, "output differs (%d bytes, want %d)" % (len(out), len(decoded)))
+                elif full is not None:
+                    self.assertTrue(full.startswith(out), "output is not a prefix of the right one")
+                    self.assertLessEqual(len(out), len(reference.encode(self.data[:fail_after], 76)),
+                                         "more output than the bytes read give")
+
+    def test_first_output_comes_before_the_next_read(self):
+        slow = 1.0
+        for argv, full in ((["small"], reference.encode(self.small, 76)), (["-d", "text"], self.small)):
+            with self.subTest(argv=argv):
+                started = time.monotonic()
+                p = subprocess.Popen(CFG.runner + [CFG.binary] + argv, cwd=self.dir.name, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     env=self.env(READ_DELAY_MS=int(slow * 1000)))
+                first = os.read(p.stdout.fileno(), 1 << 16)
+                took = time.monotonic() - started
+                out, err = p.communicate(timeout=TIMEOUT)
+                self.assertEqual((p.returncode, err), (0, b""))
+                self.assertTrue(first + out == full, "output differs (%d bytes, want %d)"
+                                % (len(first + out), len(full)))
+                # The first piece is in at once; a program that holds its
+                # output until two more reads are in misses this.
+                self.assertLess(took, 2 * slow, "the first output came %.1f s after the start" % took)
+
+
+def runs_under_wine64():
+    """A 64-bit .exe (PE32+), which runs under the 64-bit Wine loader."""
+    if not (CFG.windows and sys.platform == "linux"):
+        return False
+    with open(CFG.binary, "rb") as fh:
+        head = fh.read(4096)
+    at = int.from_bytes(head[0x3c:0x40], "little")
+    return head[at + 24:at + 26] == b"\x0b\x02"
+
+
+@unittest.skipUnless(runs_under_wine64() and shutil.which("c++"),
+                     "a 64-bit Windows build under 64-bit Wine, and a compiler for this machine")
+class HangingReadUnderWine(Case):
+    """Under Wine, the .exe's reads of its input are reads of this machine,
+    made by Wine's own code in its process: the shim, built here for the
+    host and preloaded into the 64-bit loader, makes one of them hang. It
+    touches the input file only, so Wine's own reads and the wineserver,
+    which may be started by this run and inherit the setting, are left
+    alone. Garbage known while the read after it hangs: the program must
+    still end with its message, whatever the runtime holds."""
+
+    def test_garbage_behind_a_hanging_read(self):
+        with tempfile.TemporaryDirectory() as d:
+            shim = os.path.join(d, "failing_read.so")
+            source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "shims", "failing_read.cpp")
+            subprocess.run(["c++", "-std=c++20", "-O2", "-shared", "-fPIC", "-o", shim, source, "-ldl"], check=True)
+            text = reference.encode(random.Random(CFG.seed).randbytes(800000), 76)
+            spoiled = text[:250000] + b"#" + text[250000:]   # in the second read
+            path = os.path.join(d, "spoiled")
+            with open(path, "wb") as fh:
+                fh.write(spoiled)
+            env = dict(os.environ, LD_PRELOAD=shim, TESSALY_READ_FILE=path, TESSALY_READ_HANG_AT="3")
+            decoded, _ = reference.decode(spoiled)
+            # Generous: the hung read is the difference.
+            self.check(["-d", "spoiled"], b"", out=decoded, err=b"base64: invalid input\n", status=1,
+                       cwd=d, env=env, timeout=10)
+
+
+@posix_only
 class ReaderQuitsEarly(Case):
     """Like `base64 /dev/zero | head -c 100`: the program ends at once, by
     SIGPIPE or, with SIGPIPE ignored, with a write error."""
@@ -362,3 +492,62 @@ class BeyondFourGiB(Case):
                             % (side, results[side][1], small[3][side][1]))
         print("\n4 GiB round trip: %.0f s; peak RSS encoder %d KiB, decoder %d KiB"
               % (elapsed, results["enc"][1], results["dec"][1]), file=sys.stderr)
+
+
+def under_i386_emulator():
+    return bool(CFG.runner) and os.path.basename(CFG.runner[0]) == "qemu-i386"
+
+
+@unittest.skipUnless(under_i386_emulator() and sys.platform == "linux",
+                     "a 32-bit x86 build under qemu-i386, whose -strace shows the program's own calls")
+class LargeFileOn32Bit(Case):
+    """A 32-bit build opens a file over 4 GiB as a large file, reads it
+    from where standard input stands past 4 GiB, and reads it ahead on a
+    thread of its own. qemu adds O_LARGEFILE to the host's open itself,
+    so the flags that count are the program's, as -strace shows them.
+    The file is sparse: it takes no disk space."""
+
+    SIZE = (5 << 30) + 1000
+
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.path = os.path.join(self.dir.name, "big")
+        self.tail = random.Random(CFG.seed).randbytes(1000)
+        with open(self.path, "wb") as fh:
+            fh.truncate(self.SIZE - len(self.tail))
+            fh.seek(0, os.SEEK_END)
+            fh.write(self.tail)
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def start(self, args, stdin):
+        # -strace writes to qemu's standard error, where nothing else goes
+        # when the program succeeds.
+        return subprocess.Popen(CFG.runner + ["-strace", CFG.binary] + args, cwd=self.dir.name,
+                                stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def test_named_file_opens_large(self):
+        p = self.start(["big"], subprocess.DEVNULL)
+        head = p.stdout.read(154)   # two lines: then the reader goes
+        p.stdout.close()
+        log = p.stderr.read()
+        p.wait(TIMEOUT)
+        self.assertEqual(head, reference.encode(bytes(114), 76))
+        opens = [line for line in log.splitlines() if b'openat(' in line and b'"big"' in line]
+        self.assertEqual(len(opens), 1, log[-2000:])
+        self.assertIn(b"O_LARGEFILE", opens[0])
+        self.assertIn(b" clone(", log, "a file over one piece is read on a thread of its own")
+
+    def test_standard_input_past_4_gib(self):
+        # Positioned 100 bytes before the end: the last 100 bytes, read in
+        # one go. A megabyte before it: the file is read ahead.
+        for left, thread in ((100, False), (1 << 20, True)):
+            with self.subTest(left=left), open(self.path, "rb") as fh:
+                fh.seek(self.SIZE - left)
+                p = self.start([], fh)
+                out, log = p.communicate(timeout=TIMEOUT)
+                expected = reference.encode((bytes(left) + self.tail)[-left:], 76)
+                self.assertEqual(p.returncode, 0, log[-2000:])
+                self.assertTrue(out == expected, "output differs (%d bytes, want %d)" % (len(out), len(expected)))
+                self.assertEqual(b" clone(" in log, thread, log[-2000:])
