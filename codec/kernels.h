@@ -1,7 +1,9 @@
 // One interface over the instruction-set kernels that do the codec's bulk
 // work. Each kernel handles whole groups only; the streams around them
-// handle padding, partial lines and errors. Adding a kernel means one file
-// in codec/kernels/ and one line in its registry.cpp.
+// handle padding, partial lines and errors. A kernel is a file in
+// codec/kernels/, its declaration below and its entry in registry.cpp,
+// whose caps the build reads; its CPU check, tests, dispatch check and
+// tables are in docs/design.md's checklist for adding a kernel.
 #pragma once
 
 #include <cstddef>
@@ -37,6 +39,8 @@ struct decoded_run {
 };
 
 struct codec_kernel {
+  // Letters, digits and underscores: the tests are named after it, and
+  // scripts pick them and the benchmarks by it.
   const char* name;
   // Whether this CPU can run the kernel.
   bool (*supported)();
@@ -44,7 +48,7 @@ struct codec_kernel {
   // a newline after every line_chars of them; line_chars is a multiple of
   // 4, or 0 for one unbroken run. A last line shorter than line_chars gets
   // no newline. Returns the number of characters written, newlines
-  // included.
+  // included; out has room for exactly those.
   std::size_t (*encode)(const std::uint8_t* in, std::size_t len, char* out,
                         std::size_t line_chars);
   // Decodes groups of four alphabet characters into three bytes each,

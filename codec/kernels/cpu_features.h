@@ -13,8 +13,9 @@ struct cpu_features {
   bool avx512vbmi2;  // with AVX-512 F, BW and VBMI, and POPCNT
 };
 
-// Read on first use with three CPUID queries, so that start-up pays for
-// none (the C library's checks would run them all before main).
+// Read on first use with at most three CPUID queries (leaves 0, 1 and 7),
+// so that start-up pays for none (the C library's checks would run them
+// all before main).
 const cpu_features& x86_features();
 
 }  // namespace tessaly

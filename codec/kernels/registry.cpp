@@ -3,11 +3,18 @@
 #include <iterator>
 
 // A build capped for measuring what each kernel gives the whole program
-// (TESSALY_KERNEL_CAP in CMake) holds no kernel above the cap: 0 scalar,
-// 1 SSSE3 (and NEON, the one vector kernel on its CPU), 2 AVX2, 3 every
-// kernel.
-#ifndef TESSALY_KERNEL_CAP
-#define TESSALY_KERNEL_CAP 3
+// (-DTESSALY_KERNEL_CAP) holds no kernel above the cap. Every kernel but
+// the scalar one sits under TESSALY_UNDER_CAP(cap), and CMakeLists.txt
+// reads the caps from those lines: their order of first appearance is
+// their rank, scalar below them all, so the list of caps, their ranks
+// (TESSALY_CAP_name) and the cap's rank (TESSALY_KERNEL_CAP) come from
+// here and nothing needs renumbering. A kernel of another CPU shares the
+// rank of its x86 peer: NEON, the one vector kernel on its CPU, is under
+// ssse3. The default, best, sets no cap, so a build holds every kernel.
+#ifdef TESSALY_KERNEL_CAP
+#define TESSALY_UNDER_CAP(cap) (TESSALY_KERNEL_CAP >= TESSALY_CAP_##cap)
+#else
+#define TESSALY_UNDER_CAP(cap) 1
 #endif
 
 namespace tessaly {
@@ -16,16 +23,16 @@ namespace {
 // Every kernel of this build, best last.
 const codec_kernel* const all_kernels[] = {
     &scalar_kernel,
-#if TESSALY_X86_KERNELS && TESSALY_KERNEL_CAP >= 1
+#if TESSALY_X86_KERNELS && TESSALY_UNDER_CAP(ssse3)
     &ssse3_kernel,
 #endif
-#if TESSALY_X86_KERNELS && TESSALY_KERNEL_CAP >= 2
+#if TESSALY_X86_KERNELS && TESSALY_UNDER_CAP(avx2)
     &avx2_kernel,
 #endif
-#if TESSALY_X86_64_KERNELS && TESSALY_KERNEL_CAP >= 3
+#if TESSALY_X86_64_KERNELS && TESSALY_UNDER_CAP(vbmi2)
     &vbmi2_kernel,
 #endif
-#if TESSALY_NEON_KERNEL && TESSALY_KERNEL_CAP >= 1
+#if TESSALY_NEON_KERNEL && TESSALY_UNDER_CAP(ssse3)
     &neon_kernel,
 #endif
 };
