@@ -1,6 +1,6 @@
 # Installs the build into a fresh prefix and checks the tree: exactly the
-# program and its man page, where packagers and man(1) look for them, and a
-# program that runs from there.
+# program, its man page and its licence, where packagers and man(1) look
+# for them, and a program that runs from there.
 #   cmake -DBUILD_DIR=... -DPREFIX=... -DSOURCE_DIR=... [-DRUNNER=qemu-...] -P check_install.cmake
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
@@ -11,17 +11,22 @@ endif()
 
 file(GLOB_RECURSE installed RELATIVE "${PREFIX}" "${PREFIX}/*")
 list(SORT installed)
-set(expected bin/base64 share/man/man1/base64.1)
+set(expected bin/base64 share/doc/tessaly/LICENSE share/man/man1/base64.1)
 if(NOT installed STREQUAL expected)
   message(FATAL_ERROR "installed ${installed}, want ${expected}")
 endif()
 
-execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files
-                "${SOURCE_DIR}/man/base64.1" "${PREFIX}/share/man/man1/base64.1"
-                RESULT_VARIABLE differs)
-if(differs)
-  message(FATAL_ERROR "the installed man page differs from man/base64.1")
-endif()
+foreach(pair "man/base64.1=share/man/man1/base64.1" "LICENSE=share/doc/tessaly/LICENSE")
+  string(REPLACE "=" ";" pair "${pair}")
+  list(GET pair 0 source)
+  list(GET pair 1 copy)
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files
+                  "${SOURCE_DIR}/${source}" "${PREFIX}/${copy}"
+                  RESULT_VARIABLE differs)
+  if(differs)
+    message(FATAL_ERROR "the installed ${copy} differs from ${source}")
+  endif()
+endforeach()
 
 execute_process(COMMAND ${RUNNER} "${PREFIX}/bin/base64" -s abc
                 RESULT_VARIABLE status OUTPUT_VARIABLE out)
