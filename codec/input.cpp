@@ -8,7 +8,9 @@
 
 #if defined(_WIN32)
 #include <io.h>
+#include <windows.h>
 #else
+#include <sched.h>
 #include <unistd.h>
 #endif
 
@@ -81,6 +83,26 @@ long long file_bytes_left(std::FILE* stream) {
 #endif
   errno = saved;
   return left;
+}
+
+int processors_to_run_on() {
+#if defined(_WIN32)
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) == 0) return 1;
+  int count = 0;
+  for (; process != 0; process &= process - 1) ++count;
+  return count;
+#elif defined(__linux__)
+  cpu_set_t set;
+  const int saved = errno;
+  const bool known = sched_getaffinity(0, sizeof set, &set) == 0;
+  errno = saved;
+  return known ? CPU_COUNT(&set) : 1;
+#else
+  const long count = sysconf(_SC_NPROCESSORS_ONLN);
+  return count > 0 ? static_cast<int>(count) : 1;
+#endif
 }
 
 }  // namespace tessaly

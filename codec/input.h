@@ -26,4 +26,8 @@ void use_input_reader(input_reader reader);
 // device counts as endless. -1 where it cannot be told.
 long long file_bytes_left(std::FILE* stream);
 
+// The processors this process may run on, by its affinity; 1 where that
+// cannot be told.
+int processors_to_run_on();
+
 }  // namespace tessaly

@@ -8,13 +8,6 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <sched.h>
-#include <unistd.h>
-#endif
-
 #include "codec/input.h"
 
 // A build may leave the reading thread out, to measure what it brings.
@@ -46,16 +39,21 @@ alignas(64) char area[area_size];
 char* alone_data() { return area + slot_front; }
 char* slot_data(std::size_t n) { return area + n % slots * slot_size + slot_front; }
 
-// How long one side spins on the other's count before it sleeps: several
-// times what a slot takes to read from the page cache or to code, and far
-// less than a read from slow media or a stalled reader of the output.
-constexpr long long spin_nanoseconds = 100'000;
+// How long one side spins on the other's count before it sleeps: longer
+// than a few slots take to read from the page cache or to code, even with
+// the scalar kernel, and far less than a read from slow media or a stalled
+// reader of the output. After a wait longer than that, the other side is
+// truly slow, and the next wait spins only briefly.
+constexpr long long longest_spin = 1'000'000;
+constexpr long long shortest_spin = 50'000;
 
-// One side's way to sleep. The other side makes the system call that wakes
+// One side's way to wait. The other side makes the system call that wakes
 // it only when it says it sleeps.
 struct sleeper {
   std::atomic<bool> asleep{false};
   pthread_cond_t woken = PTHREAD_COND_INITIALIZER;
+  // Nanoseconds the next wait spins; only this side's thread uses it.
+  long long spin = longest_spin;
 };
 
 // What the stream and its reading thread share: a ring of slots, which
@@ -80,8 +78,6 @@ struct read_ahead {
   std::ptrdiff_t got[slots] = {};
   sleeper stream;
   sleeper reader;
-  // Spinning only pays where the other side runs on another processor.
-  bool spin = false;
   pthread_t thread{};
 };
 
@@ -101,24 +97,6 @@ void pause_briefly() {
 #endif
 }
 
-int processors_to_run_on() {
-#if defined(_WIN32)
-  DWORD_PTR process = 0;
-  DWORD_PTR system = 0;
-  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) == 0) return 1;
-  int count = 0;
-  for (; process != 0; process &= process - 1) ++count;
-  return count;
-#elif defined(__linux__)
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-  return CPU_COUNT(&set);
-#else
-  const long count = sysconf(_SC_NPROCESSORS_ONLN);
-  return count > 0 ? static_cast<int>(count) : 1;
-#endif
-}
-
 // Waits until ready() holds: a slot takes microseconds to read or to code,
 // so the wait spins first, and sleeps only when the other side is truly
 // slow. The flag is set before ready() is asked again, and the other side
@@ -127,19 +105,20 @@ int processors_to_run_on() {
 template <class Ready>
 void wait_until(sleeper& self, Ready ready) {
   if (ready()) return;
-  if (ahead.spin) {
-    const long long until = nanoseconds_now() + spin_nanoseconds;
-    for (unsigned i = 1;; ++i) {
-      pause_briefly();
-      if (ready()) return;
-      if (i % 64 == 0 && nanoseconds_now() > until) break;
-    }
+  const long long started = nanoseconds_now();
+  for (unsigned i = 1;; ++i) {
+    pause_briefly();
+    if (ready()) return;
+    if (i % 64 == 0 && nanoseconds_now() - started > self.spin) break;
   }
   pthread_mutex_lock(&ahead.lock);
   self.asleep.store(true);
   while (!ready()) pthread_cond_wait(&self.woken, &ahead.lock);
   self.asleep.store(false);
   pthread_mutex_unlock(&ahead.lock);
+  // A wait that the longest spin would have covered (the other side was
+  // held up for a moment) spins in full again.
+  self.spin = nanoseconds_now() - started < longest_spin ? longest_spin : shortest_spin;
 }
 
 // After a change to a count or the stop: wakes the other side if it sleeps.
@@ -192,7 +171,8 @@ void start_reading_ahead(input_runs& runs) {
   a.filled.store(0);
   a.given_back.store(0);
   a.stop.store(false);
-  a.spin = processors_to_run_on() > 1;
+  a.stream.spin = longest_spin;
+  a.reader.spin = longest_spin;
   a.running.store(true);
   const int saved = errno;
   const bool started = pthread_create(&a.thread, nullptr, read_on, nullptr) == 0;
@@ -241,8 +221,12 @@ input_runs::input_runs(std::FILE* in, std::size_t piece_size)
       piece(piece_size < largest_piece ? piece_size : largest_piece),
       start(alone_data()) {
   // A file of more than one piece is read on a thread of its own; a
-  // smaller file, or any other input, by the stream alone.
-  if (TESSALY_READ_AHEAD && file_bytes_left(in) > static_cast<long long>(ahead_piece))
+  // smaller file, or any other input, by the stream alone. So is any input
+  // of a process that runs on one processor, where the two sides could
+  // only take turns, and where a spin would take the time that the other
+  // side needs.
+  if (TESSALY_READ_AHEAD && file_bytes_left(in) > static_cast<long long>(ahead_piece) &&
+      processors_to_run_on() > 1)
     start_reading_ahead(*this);
 }
 
