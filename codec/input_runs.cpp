@@ -268,6 +268,10 @@ void stop_reading(input_runs& runs) {
   errno = saved;
 }
 
+bool next_run_ready(const input_runs& runs) {
+  return runs.reading_ahead && ahead.filled.load() != runs.slot + 1;
+}
+
 bool read_left_behind() { return ahead.running.load(); }
 
 }  // namespace tessaly

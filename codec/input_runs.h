@@ -54,6 +54,12 @@ std::ptrdiff_t next_run(input_runs& runs, std::size_t keep);
 // on slow media.
 bool next_run_ready(const input_runs& runs);
 
+// Whether next_run would return at once, its slot already read ahead. A
+// stream may then gather its output into fewer writes; before a run that
+// is not ready it writes what it holds, so that output never waits on
+// slow media.
+bool next_run_ready(const input_runs& runs);
+
 // Stops the reading ahead; errno is kept. A thread between reads ends and
 // is waited for; one inside a read is left to it, since that read may take
 // as long as the medium likes and its bytes are of no use. The runs'
