@@ -1,6 +1,7 @@
 #include "codec/input_runs.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <time.h>
 
 #include <atomic>
@@ -43,9 +44,12 @@ char* slot_data(std::size_t n) { return area + n % slots * slot_size + slot_fron
 // than a few slots take to read from the page cache or to code, even with
 // the scalar kernel, and far less than a read from slow media or a stalled
 // reader of the output. After a wait longer than that, the other side is
-// truly slow, and the next wait spins only briefly.
+// truly slow, and the next wait spins only briefly. A spin gives way to
+// any other thread of this processor now and then: on a busy machine the
+// other side may be waiting for it.
 constexpr long long longest_spin = 1'000'000;
 constexpr long long shortest_spin = 50'000;
+constexpr long long yield_every = 50'000;
 
 // One side's way to wait. The other side makes the system call that wakes
 // it only when it says it sleeps.
@@ -106,10 +110,17 @@ template <class Ready>
 void wait_until(sleeper& self, Ready ready) {
   if (ready()) return;
   const long long started = nanoseconds_now();
+  long long next_yield = started + yield_every;
   for (unsigned i = 1;; ++i) {
     pause_briefly();
     if (ready()) return;
-    if (i % 64 == 0 && nanoseconds_now() - started > self.spin) break;
+    if (i % 64 != 0) continue;
+    const long long now = nanoseconds_now();
+    if (now - started > self.spin) break;
+    if (now > next_yield) {
+      sched_yield();
+      next_yield = now + yield_every;
+    }
   }
   pthread_mutex_lock(&ahead.lock);
   self.asleep.store(true);
