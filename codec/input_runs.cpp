@@ -40,24 +40,21 @@ alignas(64) char area[area_size];
 char* alone_data() { return area + slot_front; }
 char* slot_data(std::size_t n) { return area + n % slots * slot_size + slot_front; }
 
-// How long one side spins on the other's count before it sleeps: longer
-// than a few slots take to read from the page cache or to code, even with
-// the scalar kernel, and far less than a read from slow media or a stalled
-// reader of the output. After a wait longer than that, the other side is
-// truly slow, and the next wait spins only briefly. A spin gives way to
-// any other thread of this processor now and then: on a busy machine the
-// other side may be waiting for it.
+// How long the stream spins on the thread's count before it sleeps:
+// longer than a few slots take to read from the page cache, and far less
+// than a read from slow media. After a wait longer than that, the reading
+// is truly slow, and the next wait spins only briefly. A spin gives way
+// to any other thread of this processor now and then: on a busy machine
+// the thread may be waiting for it.
 constexpr long long longest_spin = 1'000'000;
 constexpr long long shortest_spin = 50'000;
 constexpr long long yield_every = 50'000;
 
-// One side's way to wait. The other side makes the system call that wakes
-// it only when it says it sleeps.
+// One side's way to sleep. The other side makes the system call that
+// wakes it only when it says it sleeps.
 struct sleeper {
   std::atomic<bool> asleep{false};
   pthread_cond_t woken = PTHREAD_COND_INITIALIZER;
-  // Nanoseconds the next wait spins; only this side's thread uses it.
-  long long spin = longest_spin;
 };
 
 // What the stream and its reading thread share: a ring of slots, which
@@ -82,6 +79,8 @@ struct read_ahead {
   std::ptrdiff_t got[slots] = {};
   sleeper stream;
   sleeper reader;
+  // Nanoseconds the stream's next wait spins; only the stream uses it.
+  long long stream_spin = longest_spin;
   pthread_t thread{};
 };
 
@@ -101,13 +100,23 @@ void pause_briefly() {
 #endif
 }
 
-// Waits until ready() holds: a slot takes microseconds to read or to code,
-// so the wait spins first, and sleeps only when the other side is truly
-// slow. The flag is set before ready() is asked again, and the other side
-// changes its count before it asks the flag, so that one of them always
-// sees the other.
+// Sleeps until ready() holds. The flag is set before ready() is asked
+// again, and the other side changes its count before it asks the flag, so
+// that one of them always sees the other.
 template <class Ready>
-void wait_until(sleeper& self, Ready ready) {
+void sleep_until(sleeper& self, Ready ready) {
+  pthread_mutex_lock(&ahead.lock);
+  self.asleep.store(true);
+  while (!ready()) pthread_cond_wait(&self.woken, &ahead.lock);
+  self.asleep.store(false);
+  pthread_mutex_unlock(&ahead.lock);
+}
+
+// The stream's wait for a slot: a slot takes microseconds to read from
+// the page cache, so the wait spins first, and sleeps only when the
+// reading is truly slow.
+template <class Ready>
+void spin_until(Ready ready) {
   if (ready()) return;
   const long long started = nanoseconds_now();
   long long next_yield = started + yield_every;
@@ -116,20 +125,16 @@ void wait_until(sleeper& self, Ready ready) {
     if (ready()) return;
     if (i % 64 != 0) continue;
     const long long now = nanoseconds_now();
-    if (now - started > self.spin) break;
+    if (now - started > ahead.stream_spin) break;
     if (now > next_yield) {
       sched_yield();
       next_yield = now + yield_every;
     }
   }
-  pthread_mutex_lock(&ahead.lock);
-  self.asleep.store(true);
-  while (!ready()) pthread_cond_wait(&self.woken, &ahead.lock);
-  self.asleep.store(false);
-  pthread_mutex_unlock(&ahead.lock);
-  // A wait that the longest spin would have covered (the other side was
-  // held up for a moment) spins in full again.
-  self.spin = nanoseconds_now() - started < longest_spin ? longest_spin : shortest_spin;
+  sleep_until(ahead.stream, ready);
+  // A wait that the longest spin would have covered (the thread was held
+  // up for a moment) spins in full again.
+  ahead.stream_spin = nanoseconds_now() - started < longest_spin ? longest_spin : shortest_spin;
 }
 
 // After a change to a count or the stop: wakes the other side if it sleeps.
@@ -144,10 +149,12 @@ void* read_on(void*) {
   read_ahead& a = ahead;
   for (std::size_t n = 0;; ++n) {
     // The slot the stream holds stays its own until it gives it back. A
-    // full ring waits to be half empty, so that a stream slower than its
-    // input wakes the thread once every few slots rather than at each.
+    // full ring means a stream slower than its input, with slots to code
+    // before it needs this one: the thread sleeps, without a spin that
+    // would only take processor time from the coding, until the ring is
+    // half empty, so that it is woken once every few slots.
     if (n - a.given_back.load() >= slots)
-      wait_until(a.reader, [&] { return a.stop.load() || n - a.given_back.load() <= slots / 2; });
+      sleep_until(a.reader, [&] { return a.stop.load() || n - a.given_back.load() <= slots / 2; });
     // Said before the stop is asked, so that a stream that stops either
     // sees this read begin or is seen by it.
     a.in_read.store(true);
@@ -182,8 +189,7 @@ void start_reading_ahead(input_runs& runs) {
   a.filled.store(0);
   a.given_back.store(0);
   a.stop.store(false);
-  a.stream.spin = longest_spin;
-  a.reader.spin = longest_spin;
+  a.stream_spin = longest_spin;
   a.running.store(true);
   const int saved = errno;
   const bool started = pthread_create(&a.thread, nullptr, read_on, nullptr) == 0;
@@ -204,7 +210,7 @@ std::ptrdiff_t next_run_ahead(input_runs& runs, std::size_t keep) {
   const std::size_t next = runs.slot + 1;
   // The stream holds a filled slot, so the next one is filled unless the
   // count stands at it; a comparison that holds when the count wraps.
-  wait_until(a.stream, [&] { return a.filled.load() != next; });
+  spin_until([&] { return a.filled.load() != next; });
   std::ptrdiff_t got = a.got[next % slots];
   if (got <= 0) {
     runs.start = kept;
