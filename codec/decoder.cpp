@@ -1,4 +1,5 @@
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 #include "codec/alphabet.h"
@@ -179,7 +180,13 @@ stream_status decode_stream(std::FILE* input, std::FILE* output,
     // A block cut short by a failure is not the end of the input, but
     // every block before it is written.
     const std::ptrdiff_t got = d.in.refill();
-    if (got < 0) return stream_status::read_error;
+    if (got < 0) {
+      // What gathered behind a slot read ahead goes out before the failure.
+      const int error = errno;
+      if (!d.out.flush()) return stream_status::write_error;
+      errno = error;
+      return stream_status::read_error;
+    }
     if (got == 0) break;
   }
   // The last block, short of a full one.

@@ -109,6 +109,13 @@ class ReadFailsPartWay(Case):
                     read = self.data[:after] if full is self.text else self.text[:after]
                     limit = len(reference.encode(read, 76)) if full is self.text else len(read) * 3 // 4
                     self.assertLessEqual(len(out), limit, "more output than the bytes read give")
+                    # Every whole group, or every whole block, of the bytes
+                    # read is written before the failure is reported.
+                    if full is self.text:
+                        least = len(reference.encode(read[:after // 3 * 3], 76).rstrip(b"\n"))
+                    else:
+                        least = max(0, after - 2 * 4096) * 76 // 77 * 3 // 4
+                    self.assertGreaterEqual(len(out), least, "less output than the bytes read give")
 
     def test_no_failure_before_the_end(self):
         # Read ahead, the text of several pieces gathers into one write:
