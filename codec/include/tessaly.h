@@ -110,7 +110,9 @@ TESSALY_API size_t tessaly_encoder_room(size_t len, size_t width, unsigned flags
  * buffers sized at compile time; len must be at most SIZE_MAX / 4 - 4. */
 #define TESSALY_ENCODER_ROOM_MAX(len) ((((len) + 2) / 3 + 1) * 12 + 4)
 
-/* The most bytes len characters can decode to. */
+/* Room enough for tessaly_decode of len characters never to answer
+ * TESSALY_OUTPUT_FULL: the most bytes they can decode to, and one more
+ * where len % 4 is 1, so that a last character in error is still found. */
 TESSALY_API size_t tessaly_decoded_length_max(size_t len);
 
 typedef enum tessaly_status {

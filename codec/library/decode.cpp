@@ -189,8 +189,11 @@ using namespace tessaly;
 extern "C" {
 
 size_t tessaly_decoded_length_max(size_t len) {
+  // Two or three characters left over give one or two bytes; one gives
+  // none, but with a byte of room more the error it makes is still found
+  // rather than room running out just before it.
   const std::size_t rest = len % 4;
-  return len / 4 * 3 + (rest > 1 ? rest - 1 : 0);
+  return len / 4 * 3 + (rest + 1) / 2;
 }
 
 tessaly_result tessaly_decode(const char* src, size_t len, void* dst, size_t room,

@@ -21,7 +21,7 @@ std::size_t add(std::size_t a, std::size_t b) {
 }
 
 std::size_t multiply(std::size_t a, std::size_t b) {
-  return b != 0 && a >= too_long / b ? too_long : a * b;
+  return b != 0 && a > (too_long - 1) / b ? too_long : a * b;
 }
 
 // Copies text into lines of e.width_ characters, carrying the room left
@@ -98,7 +98,8 @@ size_t tessaly_encoded_length(size_t len, size_t width, unsigned flags) {
 size_t tessaly_encoder_room(size_t len, size_t width, unsigned flags) {
   // The groups of the bytes held from before and of len more, and one
   // more for the padded group that finishing writes.
-  const std::size_t chars = multiply(add(len / 3, 2), 4);
+  const std::size_t groups = len / 3 + (len % 3 + 2) / 3 + 1;
+  const std::size_t chars = multiply(groups, 4);
   if (chars == too_long || width == 0) return chars;
   return add(chars, multiply(chars / width + 2, line_end_bytes(flags)));
 }
