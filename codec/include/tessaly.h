@@ -147,8 +147,10 @@ typedef struct tessaly_result {
  * text; a last chunk of two or three characters without padding gives one
  * or two bytes unless TESSALY_STRICT or TESSALY_STOP_BEFORE_PARTIAL says
  * otherwise. A chunk is decoded only if all its bytes fit. On an error the
- * bytes of every whole chunk before it are written. src and dst may be
- * NULL where len or room is 0. Flags: TESSALY_URL, TESSALY_STRICT,
+ * bytes of every whole chunk before it are written. The bytes of dst past
+ * the written ones, up to room, may be overwritten: the vector kernels
+ * store whole registers and check them after. src and dst may be NULL
+ * where len or room is 0. Flags: TESSALY_URL, TESSALY_STRICT,
  * TESSALY_STOP_BEFORE_PARTIAL, TESSALY_IGNORE_GARBAGE. */
 TESSALY_API tessaly_result tessaly_decode(const char* src, size_t len, void* dst, size_t room,
                                           unsigned flags);
