@@ -14,8 +14,9 @@
 # CAP is best (the default build) or a cap that configure offers
 # (TESSALY_KERNEL_CAP in docs/design.md's table of options). BINARY
 # defaults to build/base64. With BASELINE, another build's program, its
-# round trip through a pipe is timed as well, so that a change can be held
-# to it; the old build and the new are then timed in the same rounds.
+# round trip through a pipe is timed as well, in the same rounds as the
+# new build's, so that a change can be held to it; every other row times
+# BINARY alone.
 #
 # Read from the environment:
 #   RUNS=5          rounds; the tables show each command's median

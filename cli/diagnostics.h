@@ -1,5 +1,6 @@
-// The two ways the program reports an error: one line on standard error,
-// prefixed with the program's name, then the end of the process.
+// How the program reports an error: one line on standard error, prefixed
+// with the program's name, with or without the system's text for errno and
+// a quoted argument, then the end of the process.
 #pragma once
 
 #include <cstdint>

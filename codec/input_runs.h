@@ -12,8 +12,9 @@
 
 namespace tessaly {
 
-// The most bytes a stream keeps from one run for the next: less than a
-// decoding block.
+// A bound on the bytes a stream keeps from one run for the next: a
+// decoding block, since the decoder keeps those of a block still short of
+// its bytes, fewer than that, and the encoder at most two.
 inline constexpr std::size_t most_kept = decode_block_size;
 
 // Writable room in front of every run, beyond the bytes kept: the decoder
@@ -48,11 +49,6 @@ struct input_runs {
 // read, 0 at the end of the input, or -1 on a read error with errno set;
 // either way the run still begins with the kept bytes.
 std::ptrdiff_t next_run(input_runs& runs, std::size_t keep);
-
-// Whether next_run would return without waiting for the input. A stream
-// that would wait writes what it holds first, so that output never waits
-// on slow media.
-bool next_run_ready(const input_runs& runs);
 
 // Whether next_run would return at once, its slot already read ahead. A
 // stream may then gather its output into fewer writes; before a run that

@@ -110,7 +110,9 @@ TESSALY_API size_t tessaly_encoder_room(size_t len, size_t width, unsigned flags
  * buffers sized at compile time; len must be at most SIZE_MAX / 4 - 4. */
 #define TESSALY_ENCODER_ROOM_MAX(len) ((((len) + 2) / 3 + 1) * 12 + 4)
 
-/* The most bytes len characters can decode to. */
+/* Room enough for tessaly_decode of len characters never to answer
+ * TESSALY_OUTPUT_FULL: the most bytes they can decode to, and one more
+ * where len % 4 is 1, so that a last character in error is still found. */
 TESSALY_API size_t tessaly_decoded_length_max(size_t len);
 
 typedef enum tessaly_status {
@@ -145,8 +147,10 @@ typedef struct tessaly_result {
  * text; a last chunk of two or three characters without padding gives one
  * or two bytes unless TESSALY_STRICT or TESSALY_STOP_BEFORE_PARTIAL says
  * otherwise. A chunk is decoded only if all its bytes fit. On an error the
- * bytes of every whole chunk before it are written. src and dst may be
- * NULL where len or room is 0. Flags: TESSALY_URL, TESSALY_STRICT,
+ * bytes of every whole chunk before it are written. The bytes of dst past
+ * the written ones, up to room, may be overwritten: the vector kernels
+ * store whole registers and check them after. src and dst may be NULL
+ * where len or room is 0. Flags: TESSALY_URL, TESSALY_STRICT,
  * TESSALY_STOP_BEFORE_PARTIAL, TESSALY_IGNORE_GARBAGE. */
 TESSALY_API tessaly_result tessaly_decode(const char* src, size_t len, void* dst, size_t room,
                                           unsigned flags);

@@ -38,7 +38,10 @@ constexpr auto url_values = make_values(true);
 
 // The URL alphabet is translated for the kernel a piece at a time, on the
 // stack.
-constexpr std::size_t url_piece = 4096;
+constexpr std::size_t url_piece = 16384;
+
+// Texts shorter than this are decoded by the scalar kernel.
+constexpr std::size_t small_text = 48;
 
 struct decoding {
   const unsigned char* src;
@@ -142,7 +145,9 @@ struct decoding {
 
   tessaly_result run() {
     if (room == 0) return full();
-    const codec_kernel& kernel = active_kernel();
+    // A short text goes through the scalar kernel: a vector kernel's call
+    // would cost more than its few groups.
+    const codec_kernel& kernel = len < small_text ? scalar_kernel : active_kernel();
     // Where the kernel takes nothing (a form feed, garbage skipped), the
     // chunks after it go a character at a time for a while before it is
     // asked again, so that such text does not pay for a call per chunk.
@@ -189,8 +194,11 @@ using namespace tessaly;
 extern "C" {
 
 size_t tessaly_decoded_length_max(size_t len) {
+  // Two or three characters left over give one or two bytes; one gives
+  // none, but with a byte of room more the error it makes is still found
+  // rather than room running out just before it.
   const std::size_t rest = len % 4;
-  return len / 4 * 3 + (rest > 1 ? rest - 1 : 0);
+  return len / 4 * 3 + (rest + 1) / 2;
 }
 
 tessaly_result tessaly_decode(const char* src, size_t len, void* dst, size_t room,

@@ -21,7 +21,32 @@ std::size_t add(std::size_t a, std::size_t b) {
 }
 
 std::size_t multiply(std::size_t a, std::size_t b) {
-  return b != 0 && a >= too_long / b ? too_long : a * b;
+  return b != 0 && a > (too_long - 1) / b ? too_long : a * b;
+}
+
+// The URL alphabet's text is translated after every piece of this many
+// bytes, a multiple of 3, is encoded.
+constexpr std::size_t url_piece_bytes = 3 * 4096;
+
+// Inputs shorter than this are encoded in one pass of the scalar kernel
+// and the last group: a call of a vector kernel and the encoder's state
+// would cost more than the few groups.
+constexpr std::size_t small_input = 32;
+
+// The one to four characters of a last group of held_len bytes, 1 or 2
+// (none for 0), padded unless the flags say otherwise.
+std::size_t encode_last_group(const std::uint8_t* held, unsigned held_len, unsigned flags,
+                              char* out) {
+  if (held_len == 0) return 0;
+  const unsigned b0 = held[0];
+  const unsigned b1 = held_len == 2 ? held[1] : 0;
+  std::size_t n = 0;
+  out[n++] = encode_alphabet[b0 >> 2];
+  out[n++] = encode_alphabet[(b0 & 3) << 4 | b1 >> 4];
+  if (held_len == 2) out[n++] = encode_alphabet[(b1 & 15) << 2];
+  if (!(flags & TESSALY_OMIT_PADDING))
+    while (n < 4) out[n++] = '=';
+  return n;
 }
 
 // Copies text into lines of e.width_ characters, carrying the room left
@@ -98,7 +123,8 @@ size_t tessaly_encoded_length(size_t len, size_t width, unsigned flags) {
 size_t tessaly_encoder_room(size_t len, size_t width, unsigned flags) {
   // The groups of the bytes held from before and of len more, and one
   // more for the padded group that finishing writes.
-  const std::size_t chars = multiply(add(len / 3, 2), 4);
+  const std::size_t groups = len / 3 + (len % 3 + 2) / 3 + 1;
+  const std::size_t chars = multiply(groups, 4);
   if (chars == too_long || width == 0) return chars;
   return add(chars, multiply(chars / width + 2, line_end_bytes(flags)));
 }
@@ -113,6 +139,7 @@ void tessaly_encoder_init(tessaly_encoder* encoder, size_t width, unsigned flags
 size_t tessaly_encoder_update(tessaly_encoder* encoder, const void* src, size_t len, char* dst) {
   tessaly_encoder& e = *encoder;
   const auto* in = static_cast<const std::uint8_t*>(src);
+  const bool url = e.flags_ & TESSALY_URL;
   std::size_t written = 0;
   if (e.held_len_ != 0) {
     // Complete the group begun in an earlier call.
@@ -122,28 +149,28 @@ size_t tessaly_encoder_update(tessaly_encoder* encoder, const void* src, size_t 
     }
     if (e.held_len_ < 3) return 0;
     written = encode_groups(e.held_, 3, e, dst);
+    if (url) to_url_alphabet(dst, written);
     e.held_len_ = 0;
   }
   const std::size_t whole = len / 3 * 3;
-  written += encode_groups(in, whole, e, dst + written);
+  // The URL alphabet's text is translated a piece at a time, while the
+  // piece is still in cache.
+  const std::size_t piece = url ? url_piece_bytes : whole;
+  for (std::size_t done = 0; done < whole;) {
+    const std::size_t n = whole - done < piece ? whole - done : piece;
+    const std::size_t chars = encode_groups(in + done, n, e, dst + written);
+    if (url) to_url_alphabet(dst + written, chars);
+    written += chars;
+    done += n;
+  }
   for (std::size_t i = whole; i < len; ++i) e.held_[e.held_len_++] = in[i];
-  if (e.flags_ & TESSALY_URL) to_url_alphabet(dst, written);
   return written;
 }
 
 size_t tessaly_encoder_finish(tessaly_encoder* encoder, char* dst) {
   tessaly_encoder& e = *encoder;
   char tail[4];
-  std::size_t tail_len = 0;
-  if (e.held_len_ != 0) {
-    const unsigned b0 = e.held_[0];
-    const unsigned b1 = e.held_len_ == 2 ? e.held_[1] : 0;
-    tail[tail_len++] = encode_alphabet[b0 >> 2];
-    tail[tail_len++] = encode_alphabet[(b0 & 3) << 4 | b1 >> 4];
-    if (e.held_len_ == 2) tail[tail_len++] = encode_alphabet[(b1 & 15) << 2];
-    if (!(e.flags_ & TESSALY_OMIT_PADDING))
-      while (tail_len < 4) tail[tail_len++] = '=';
-  }
+  const std::size_t tail_len = encode_last_group(e.held_, e.held_len_, e.flags_, tail);
   std::size_t written = 0;
   if (e.width_ == 0) {
     if (tail_len != 0) std::memcpy(dst, tail, tail_len);
@@ -163,6 +190,15 @@ size_t tessaly_encoder_finish(tessaly_encoder* encoder, char* dst) {
 size_t tessaly_encode(const void* src, size_t len, char* dst, size_t width, unsigned flags) {
   const std::size_t length = tessaly_encoded_length(len, width, flags);
   if (length == too_long) return length;
+  if (width == 0 && len < small_input) {
+    const auto* in = static_cast<const std::uint8_t*>(src);
+    const std::size_t whole = len / 3 * 3;
+    std::size_t written = scalar_kernel.encode(in, whole, dst, 0);
+    written += encode_last_group(in + whole, static_cast<unsigned>(len - whole), flags,
+                                 dst + written);
+    if (flags & TESSALY_URL) to_url_alphabet(dst, written);
+    return written;
+  }
   tessaly_encoder encoder;
   tessaly_encoder_init(&encoder, width, flags);
   const std::size_t written = tessaly_encoder_update(&encoder, src, len, dst);

@@ -8,21 +8,11 @@
 namespace tessaly {
 
 // "+" and "/" become "-" and "_"; nothing else changes, line ends neither.
-inline void to_url_alphabet(char* text, std::size_t len) {
-  for (std::size_t i = 0; i < len; ++i) {
-    const char c = text[i];
-    text[i] = c == '+' ? '-' : c == '/' ? '_' : c;
-  }
-}
+void to_url_alphabet(char* text, std::size_t len);
 
 // "-" and "_" become "+" and "/", and "+" and "/", which the URL alphabet
 // lacks, become "*", which the kernels stop at as they stop at any byte
 // outside their alphabet.
-inline void from_url_alphabet(const char* in, std::size_t len, char* out) {
-  for (std::size_t i = 0; i < len; ++i) {
-    const char c = in[i];
-    out[i] = c == '-' ? '+' : c == '_' ? '/' : c == '+' || c == '/' ? '*' : c;
-  }
-}
+void from_url_alphabet(const char* in, std::size_t len, char* out);
 
 }  // namespace tessaly
