@@ -1,4 +1,6 @@
 // What the library says of itself: its version, its kernel, its statuses.
+#include <cstring>
+
 #include "codec/include/tessaly.h"
 #include "codec/kernels.h"
 
@@ -16,7 +18,12 @@ const char* tessaly_version(void) {
 const char* tessaly_kernel(void) { return tessaly::active_kernel().name; }
 
 const char* tessaly_status_text(tessaly_status status) {
-  switch (status) {
+  // A C caller may pass any int, and a value past the enumerators' range
+  // is undefined in C++ once read as the enum: read its bytes instead.
+  int value;
+  static_assert(sizeof value == sizeof status);
+  std::memcpy(&value, &status, sizeof value);
+  switch (value) {
     case TESSALY_OK: return "ok";
     case TESSALY_INVALID_CHARACTER: return "invalid character";
     case TESSALY_BAD_PADDING: return "bad padding";
