@@ -1,5 +1,6 @@
 #include "codec/kernels.h"
 
+#include <atomic>
 #include <iterator>
 
 // A build capped for measuring what each kernel gives the whole program
@@ -37,25 +38,46 @@ const codec_kernel* const all_kernels[] = {
 #endif
 };
 
+// Filled once, by whichever thread asks first; the others wait for it.
+// Atomics with constant initialisers: no static constructor, and no lock
+// that would need the threads library.
 const codec_kernel* usable[std::size(all_kernels)];
 std::size_t usable_count = 0;
-const codec_kernel* chosen = nullptr;
+enum : int { unfilled, filling, filled };
+std::atomic<int> usable_state{unfilled};
+std::atomic<const codec_kernel*> chosen{nullptr};
 
 }  // namespace
 
 std::span<const codec_kernel* const> available_kernels() {
-  if (usable_count == 0) {
-    for (const codec_kernel* kernel : all_kernels)
-      if (kernel->supported()) usable[usable_count++] = kernel;
+  if (usable_state.load(std::memory_order_acquire) != filled) {
+    int expected = unfilled;
+    if (usable_state.compare_exchange_strong(expected, filling, std::memory_order_acquire)) {
+      for (const codec_kernel* kernel : all_kernels)
+        if (kernel->supported()) usable[usable_count++] = kernel;
+      usable_state.store(filled, std::memory_order_release);
+    } else {
+      // A few CPUID queries away from done.
+      while (usable_state.load(std::memory_order_acquire) != filled) {
+      }
+    }
   }
   return {usable, usable_count};
 }
 
 const codec_kernel& active_kernel() {
-  if (chosen == nullptr) chosen = available_kernels().back();
-  return *chosen;
+  const codec_kernel* kernel = chosen.load(std::memory_order_acquire);
+  if (kernel == nullptr) {
+    // Every thread that gets here picks the same kernel; the first store wins.
+    const codec_kernel* best = available_kernels().back();
+    chosen.compare_exchange_strong(kernel, best, std::memory_order_acq_rel);
+    kernel = chosen.load(std::memory_order_acquire);
+  }
+  return *kernel;
 }
 
-void use_kernel(const codec_kernel& kernel) { chosen = &kernel; }
+void use_kernel(const codec_kernel& kernel) {
+  chosen.store(&kernel, std::memory_order_release);
+}
 
 }  // namespace tessaly
